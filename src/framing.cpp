@@ -37,8 +37,10 @@ std::optional<std::uint64_t> remaining_bytes(std::istream& in) {
   return static_cast<std::uint64_t>(end - here);
 }
 
-// First allocation for a stream of unknown length; doubled as bytes keep arriving.
-constexpr std::uint64_t INITIAL_STREAM_WORDS = std::uint64_t{1} << 20;
+// First allocation for a stream of unknown length; doubled as bytes keep arriving. Small, so that
+// a short stream whose table promises gigabytes costs little more than the bytes it delivers;
+// doubling keeps the copying linear in the message size.
+constexpr std::uint64_t INITIAL_STREAM_WORDS = std::uint64_t{1} << 13;
 
 }  // namespace
 
