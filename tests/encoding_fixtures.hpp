@@ -171,6 +171,8 @@ inline Application full_application() {
           .kind = ExchangeActivityKind::PartnerBusy, .start_cycle = 0xFFFFFFF0, .end_cycle = 2}};
   plan7.steps[1].metadata = {ProfileMetadata{.name = "reason", .value = "OperatorKernel"},
                              ProfileMetadata{.name = "\xE2\x82\xAC", .value = ""}};
+  plan7.steps[1].exchange_activities = {ProfileExchangeActivity{
+      .kind = ExchangeActivityKind::Receive, .start_cycle = 7, .end_cycle = 8}};
   app.profile_tiles = {
       plan7, TileProfilePlan{.physical_tile = 0, .steps = {step(0, ProfileStepKind::Idle)}},
       TileProfilePlan{.physical_tile = 0x12345678, .steps = {}}};
