@@ -377,5 +377,18 @@ TEST(PackageReaderFaults, NullRootReadsAsADefaultApplicationAndFailsTheHeader) {
   expect_failure(Application::read(bytes), Expected::error(incompatible), "null root");
 }
 
+TEST(PackageReaderFaults, CapnpErrorKeepsItsWholeDescription) {
+  // The message layer quotes the offending byte of an unterminated text, a NUL, in its
+  // description; the error must still carry the explanation that follows it.
+  EditablePackage package(full_package());
+  set_unterminated(pointer(package.root(), 0), "dovac");
+  const auto read = Application::read(package.bytes());
+  ASSERT_FALSE(read.has_value());
+  ASSERT_EQ(read.error().kind(), PackageError::Kind::Capnp);
+  EXPECT_EQ(read.error().message().find('\0'), std::string::npos);
+  EXPECT_NE(read.error().message().find("not NUL-terminated"), std::string::npos)
+      << read.error().message();
+}
+
 }  // namespace
 }  // namespace dova::package
