@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <mutex>
+#include <streambuf>
 #include <string>
 #include <variant>
 #include <vector>
@@ -239,6 +240,31 @@ class EventRecorder {
   LogSubscriber previous_;
   mutable std::mutex mutex_;
   std::vector<std::string> events_;
+};
+
+// Accepts `limit` bytes, then refuses every further byte.
+class LimitedBuf final : public std::streambuf {
+ public:
+  explicit LimitedBuf(std::size_t limit) : limit_(limit) {}
+  const std::string& accepted() const { return accepted_; }
+
+ protected:
+  std::streamsize xsputn(const char* data, std::streamsize size) override {
+    const auto room = static_cast<std::streamsize>(limit_ - accepted_.size());
+    const std::streamsize taken = std::min(size, room);
+    accepted_.append(data, static_cast<std::size_t>(taken));
+    return taken;
+  }
+  int_type overflow(int_type ch) override {
+    if (traits_type::eq_int_type(ch, traits_type::eof())) return traits_type::not_eof(ch);
+    if (accepted_.size() >= limit_) return traits_type::eof();
+    accepted_.push_back(traits_type::to_char_type(ch));
+    return ch;
+  }
+
+ private:
+  std::size_t limit_;
+  std::string accepted_;
 };
 
 // Output and exit status of a shell command.

@@ -7,7 +7,6 @@
 
 #include <cstring>
 #include <sstream>
-#include <streambuf>
 
 #include "application.capnp.h"
 #include "dova/package.hpp"
@@ -19,6 +18,7 @@ namespace {
 
 namespace app = application_capnp;
 using fixtures::EventRecorder;
+using fixtures::LimitedBuf;
 
 std::vector<std::uint8_t> written(const Application& application) {
   std::vector<std::uint8_t> bytes;
@@ -42,31 +42,6 @@ std::uint32_t data_u32(kj::ArrayPtr<const kj::byte> data, std::size_t offset) {
   std::memcpy(&value, data.begin() + offset, sizeof value);
   return value;
 }
-
-// Accepts `limit` bytes, then refuses every further byte.
-class LimitedBuf final : public std::streambuf {
- public:
-  explicit LimitedBuf(std::size_t limit) : limit_(limit) {}
-  const std::string& accepted() const { return accepted_; }
-
- protected:
-  std::streamsize xsputn(const char* data, std::streamsize size) override {
-    const auto room = static_cast<std::streamsize>(limit_ - accepted_.size());
-    const std::streamsize taken = std::min(size, room);
-    accepted_.append(data, static_cast<std::size_t>(taken));
-    return taken;
-  }
-  int_type overflow(int_type ch) override {
-    if (traits_type::eq_int_type(ch, traits_type::eof())) return traits_type::not_eof(ch);
-    if (accepted_.size() >= limit_) return traits_type::eof();
-    accepted_.push_back(traits_type::to_char_type(ch));
-    return ch;
-  }
-
- private:
-  std::size_t limit_;
-  std::string accepted_;
-};
 
 TEST(PackageWriter, EmitsTwoEventsAroundTheWrite) {
   const Application application = fixtures::full_application();
