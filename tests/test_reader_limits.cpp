@@ -191,11 +191,9 @@ class UnseekableBuf final : public std::streambuf {
   }
 };
 
-TEST(ReaderLimits, PackageAboveTheDefaultTraversalLimitReadsInFull) {
-  // Full-window segments on enough tiles to pass 8,388,608 words (64 MiB), the message layer's
-  // default traversal limit.
+// `tiles` tiles, each with one segment that fills the whole window.
+Application window_filling_application(std::uint32_t tiles) {
   Application application;
-  const std::uint32_t tiles = 115;
   for (std::uint32_t t = 0; t < tiles; ++t) {
     std::vector<std::uint8_t> data(TILE_MEMORY_SIZE, static_cast<std::uint8_t>(t));
     data.front() = 0xA5;
@@ -209,24 +207,36 @@ TEST(ReaderLimits, PackageAboveTheDefaultTraversalLimitReadsInFull) {
                                                                .data = std::move(data),
                                                                .flags = t}}});
   }
+  return application;
+}
+
+TEST(ReaderLimits, PackageAboveTheDefaultTraversalLimitReadsInFull) {
+  // Enough tiles to pass 8,388,608 words (64 MiB), the message layer's default traversal limit.
+  const Application application = window_filling_application(110);
   std::vector<std::uint8_t> bytes;
   const auto written = application.write(bytes);
   ASSERT_TRUE(written.has_value()) << written.error();
   ASSERT_GT(bytes.size() / 8, 8'388'608u);
+  const auto read = Application::read(bytes);
+  ASSERT_TRUE(read.has_value()) << read.error();
+  EXPECT_TRUE(*read == application);
+}
 
-  {
-    const auto from_span = Application::read(bytes);
-    ASSERT_TRUE(from_span.has_value()) << from_span.error();
-    EXPECT_TRUE(*from_span == application);
-  }
-  {
-    // A stream that cannot tell its length: the buffer grows as the bytes arrive.
-    UnseekableBuf buffer(bytes);
-    std::istream stream(&buffer);
-    const auto from_stream = Application::read(stream);
-    ASSERT_TRUE(from_stream.has_value()) << from_stream.error();
-    EXPECT_TRUE(*from_stream == application);
-  }
+TEST(ReaderLimits, UnseekableStreamGrowsItsBufferAsBytesArrive) {
+  // A stream that cannot tell its length, with a package larger than the first allocation made
+  // for such a stream (2^20 words): the buffer is grown, twice, while the bytes arrive.
+  const Application application = window_filling_application(30);
+  std::vector<std::uint8_t> bytes;
+  ASSERT_TRUE(application.write(bytes).has_value());
+  ASSERT_GT(bytes.size() / 8, std::size_t{1} << 21);
+  bytes.insert(bytes.end(), {1, 2, 3});
+  UnseekableBuf buffer(bytes);
+  std::istream stream(&buffer);
+  const auto read = Application::read(stream);
+  ASSERT_TRUE(read.has_value()) << read.error();
+  EXPECT_TRUE(*read == application);
+  // Exactly the package was consumed.
+  EXPECT_EQ(stream.get(), 1);
 }
 
 TEST(ReaderLimits, UnseekableStreamStopsAtWhatArrives) {
