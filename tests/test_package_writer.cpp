@@ -8,6 +8,7 @@
 #include <cstring>
 #include <sstream>
 
+#include "allocation_order.hpp"
 #include "application.capnp.h"
 #include "dova/package.hpp"
 #include "encoding_fixtures.hpp"
@@ -289,6 +290,81 @@ TEST(PackageWriter, ThrowingOrFailedStreamIsACapnpError) {
     ASSERT_FALSE(result.has_value());
     EXPECT_EQ(result.error().kind(), PackageError::Kind::Capnp);
   }
+}
+
+TEST(PackageWriter, ObjectsAreAllocatedInTheFixedOrder) {
+  const auto bytes = written(fixtures::full_application());
+  ASSERT_EQ(bytes[0], 0u) << "expected a single-segment package";
+  inspect_package(bytes, [](app::Application::Reader root) {
+    fixtures::AllocationOrder order;
+    order.structure("root", root);
+    order.text("compiler_version", root.getCompilerVersion());
+    order.text("target", root.getTarget());
+    order.structs("tiles", root.getTiles());
+    for (capnp::uint t = 0; t < root.getTiles().size(); ++t) {
+      const auto tile = root.getTiles()[t];
+      const std::string label = "tiles[" + std::to_string(t) + "]";
+      order.structs(label + ".segments", tile.getSegments());
+      for (capnp::uint s = 0; s < tile.getSegments().size(); ++s) {
+        order.data(label + ".segments[" + std::to_string(s) + "].data",
+                   tile.getSegments()[s].getData());
+      }
+    }
+    const std::pair<const char*, capnp::List<app::Binding>::Reader> binding_lists[] = {
+        {"inputs", root.getInputs()},
+        {"outputs", root.getOutputs()},
+        {"weights", root.getWeights()}};
+    for (const auto& [name, list] : binding_lists) {
+      order.structs(name, list);
+      for (capnp::uint b = 0; b < list.size(); ++b) {
+        const std::string label = std::string(name) + "[" + std::to_string(b) + "]";
+        order.text(label + ".name", list[b].getName());
+        order.text(label + ".dtype", list[b].getDtype());
+        order.numbers(label + ".shape", list[b].getShape());
+        order.structs(label + ".slices", list[b].getSlices());
+      }
+    }
+    const auto exchange = root.getHostExchange();
+    order.structure("host_exchange", exchange);
+    order.structs("host_exchange.pages", exchange.getPages());
+    order.numbers("host_exchange.attach_order", exchange.getAttachOrder());
+    order.structs("host_exchange.calls", exchange.getCalls());
+    for (capnp::uint c = 0; c < exchange.getCalls().size(); ++c) {
+      const auto call = exchange.getCalls()[c];
+      const std::string label = "calls[" + std::to_string(c) + "]";
+      order.text(label + ".name", call.getName());
+      order.numbers(label + ".input_batch_ends", call.getInputBatchEnds());
+      order.numbers(label + ".output_batch_ends", call.getOutputBatchEnds());
+      order.structs(label + ".inputs", call.getInputs());
+      order.structs(label + ".outputs", call.getOutputs());
+    }
+    order.structs("entry_points", root.getEntryPoints());
+    for (capnp::uint e = 0; e < root.getEntryPoints().size(); ++e) {
+      order.text("entry_points[" + std::to_string(e) + "].name",
+                 root.getEntryPoints()[e].getName());
+    }
+    order.structs("device_config_writes", root.getDeviceConfigWrites());
+    order.structs("profile_tiles", root.getProfileTiles());
+    for (capnp::uint p = 0; p < root.getProfileTiles().size(); ++p) {
+      const auto steps = root.getProfileTiles()[p].getSteps();
+      const std::string label = "profile_tiles[" + std::to_string(p) + "]";
+      order.structs(label + ".steps", steps);
+      for (capnp::uint s = 0; s < steps.size(); ++s) {
+        order.step(label + ".steps[" + std::to_string(s) + "]", steps[s]);
+      }
+    }
+    order.structs("debug_symbols", root.getDebugSymbols());
+    for (capnp::uint d = 0; d < root.getDebugSymbols().size(); ++d) {
+      order.text("debug_symbols[" + std::to_string(d) + "].name",
+                 root.getDebugSymbols()[d].getName());
+    }
+    order.structs("debug_regions", root.getDebugRegions());
+    for (capnp::uint d = 0; d < root.getDebugRegions().size(); ++d) {
+      order.text("debug_regions[" + std::to_string(d) + "].name",
+                 root.getDebugRegions()[d].getName());
+    }
+    order.expect_rising();
+  });
 }
 
 }  // namespace

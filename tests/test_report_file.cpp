@@ -10,6 +10,7 @@
 #include <limits>
 #include <sstream>
 
+#include "allocation_order.hpp"
 #include "dova/package.hpp"
 #include "encoding_fixtures.hpp"
 #include "package_editing.hpp"
@@ -318,6 +319,29 @@ TEST(ReportFile, IsNotLogged) {
   ASSERT_TRUE(ProfileReport::read(bytes).has_value());
   EXPECT_FALSE(ProfileReport::read(std::span<const std::uint8_t>()).has_value());
   EXPECT_TRUE(recorder.events().empty());
+}
+
+TEST(ReportFile, ObjectsAreAllocatedInTheFixedOrder) {
+  ProfileReport report = reference::profile_report();
+  report.tiles.push_back(TileProfile{.physical_tile = 3, .samples = {sample(1, 2, rich_step())}});
+  const auto bytes = written(report);
+  ASSERT_EQ(bytes[0], 0u) << "expected a single-segment report";
+  inspect_report(bytes, [](prof::Profile::Reader root) {
+    fixtures::AllocationOrder order;
+    order.structure("root", root);
+    order.structs("tiles", root.getTiles());
+    for (capnp::uint t = 0; t < root.getTiles().size(); ++t) {
+      const auto samples = root.getTiles()[t].getSamples();
+      const std::string label = "tiles[" + std::to_string(t) + "]";
+      order.structs(label + ".samples", samples);
+      for (capnp::uint s = 0; s < samples.size(); ++s) {
+        const std::string item = label + ".samples[" + std::to_string(s) + "].step";
+        order.structure(item, samples[s].getStep());
+        order.step(item, samples[s].getStep());
+      }
+    }
+    order.expect_rising();
+  });
 }
 
 }  // namespace
