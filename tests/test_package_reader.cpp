@@ -290,5 +290,35 @@ TEST(PackageReader, ValidationErrorIsReturnedUnchanged) {
   }
 }
 
+TEST(PackageReader, TextsWithEmbeddedNulRoundTrip) {
+  // NUL is valid UTF-8: a text holding one is kept whole, not cut at the NUL.
+  Application application = reference::sample();
+  application.compiler_version = std::string("a\0b", 3);
+  application.entry_points = {
+      EntryPoint{.name = std::string("\0", 1), .command = 0, .external_syncs = 0}};
+  const auto read = Application::read(written(application));
+  ASSERT_TRUE(read.has_value()) << read.error();
+  EXPECT_EQ(*read, application);
+}
+
+TEST(PackageReader, StreamSetToThrowStillYieldsValues) {
+  const Application application = fixtures::full_application();
+  const auto bytes = written(application);
+  {
+    std::istringstream stream(std::string(bytes.begin(), bytes.end()));
+    stream.exceptions(std::ios::failbit | std::ios::badbit | std::ios::eofbit);
+    const auto read = Application::read(stream);
+    ASSERT_TRUE(read.has_value()) << read.error();
+    EXPECT_EQ(*read, application);
+  }
+  {
+    std::istringstream stream(std::string(bytes.begin(), bytes.end() - 8));
+    stream.exceptions(std::ios::failbit | std::ios::badbit | std::ios::eofbit);
+    const auto read = Application::read(stream);
+    ASSERT_FALSE(read.has_value());
+    EXPECT_EQ(read.error().kind(), PackageError::Kind::Capnp);
+  }
+}
+
 }  // namespace
 }  // namespace dova::package
