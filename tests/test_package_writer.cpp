@@ -5,7 +5,9 @@
 #include <capnp/serialize.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
+#include <set>
 #include <sstream>
 
 #include "allocation_order.hpp"
@@ -365,6 +367,38 @@ TEST(PackageWriter, ObjectsAreAllocatedInTheFixedOrder) {
     }
     order.expect_rising();
   });
+}
+
+TEST(PackageWriter, MultiSegmentFramingMatchesTheMessageLayer) {
+  // Packages larger than the first segment: the framing written to a byte vector is the same as
+  // the message layer's own, segment table padding included, for odd and even segment counts.
+  std::set<std::uint32_t> counts;
+  for (const std::size_t segments : {1u, 2u, 3u, 4u, 5u}) {
+    Application application;
+    for (std::uint32_t t = 0; t < segments; ++t) {
+      TileImage tile;
+      tile.physical_tile = t;
+      tile.segments = {Segment{.address = TILE_MEMORY_BASE,
+                               .memory_size = 0x10000,
+                               .data = std::vector<std::uint8_t>(9000 + 8000 * t, 0x5A),
+                               .flags = 0}};
+      application.tiles.push_back(tile);
+    }
+    const auto bytes = written(application);
+    std::ostringstream stream;
+    ASSERT_TRUE(application.write(stream).has_value());
+    EXPECT_EQ(fixtures::bytes_of(stream.str()), bytes) << segments;
+    std::uint32_t count;
+    std::memcpy(&count, bytes.data(), sizeof count);
+    counts.insert(count + 1);
+    const auto read = Application::read(bytes);
+    ASSERT_TRUE(read.has_value()) << read.error();
+    EXPECT_EQ(*read, application);
+  }
+  EXPECT_TRUE(
+      std::any_of(counts.begin(), counts.end(), [](auto c) { return c > 1 && c % 2 == 0; }));
+  EXPECT_TRUE(
+      std::any_of(counts.begin(), counts.end(), [](auto c) { return c > 1 && c % 2 == 1; }));
 }
 
 }  // namespace
