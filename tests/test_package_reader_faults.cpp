@@ -300,6 +300,30 @@ TEST(PackageReaderFaults, FirstFaultInReadingOrderWins) {
   }
 }
 
+TEST(PackageReaderFaults, NestedTextFaultCarriesItsExactPosition) {
+  // A metadata value deep in a profile plan, with each way a sequence can go wrong.
+  struct Case {
+    const char* label;
+    std::string value;
+    PackageError expected;
+  };
+  const Case cases[] = {
+      {"ends inside a sequence", "ok\xE2\x82", PackageError::utf8(2, std::nullopt)},
+      {"bad second byte", "\xC3\xA9\xE2(", PackageError::utf8(2, 1)},
+      {"bad third byte", "abc\xE2\x82(", PackageError::utf8(3, 2)},
+      {"bad fourth byte", "\xF0\x9D\x84(", PackageError::utf8(0, 3)},
+      {"surrogate", "x\xED\xA0\x80", PackageError::utf8(1, 1)},
+  };
+  std::vector<EditCase> edits;
+  for (const Case& c : cases) {
+    edits.push_back(
+        {c.label,
+         [value = c.value](Root r) { step(r, 0, 1).getMetadata()[1].setValue(text(value)); },
+         Expected::error(c.expected)});
+  }
+  run_edit_cases(edits);
+}
+
 TEST(PackageReaderFaults, LargestEnumValuesAreReportedRaw) {
   run_edit_cases({
       {"step kind 4", [](Root r) { step(r, 0, 0).setKind(static_cast<common::StepKind>(4)); },
