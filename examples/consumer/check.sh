@@ -69,7 +69,7 @@ run_consumer() {  # variant
 run_pkg_config() {  # variant [--static]
   local variant=$1 prefix=$work/$1 flags
   shift
-  step "building a program through pkg-config $* against the $variant install"
+  step "building a program through pkg-config${*:+ $*} against the $variant install"
   cat >"$work/pc_probe.cpp" <<'CPP'
 #include <dova/package.hpp>
 #include <iostream>
