@@ -6,6 +6,7 @@
 #include <capnp/message.h>
 #include <capnp/serialize.h>
 #include <fmt/format.h>
+#include <gtest/gtest.h>
 
 #include <cstdint>
 #include <cstdio>
@@ -22,6 +23,15 @@ namespace dova::package::fixtures {
 
 inline std::vector<std::uint8_t> bytes_of(std::string_view text) {
   return {text.begin(), text.end()};
+}
+
+// What writing an Application or a ProfileReport appends to an empty byte vector.
+template <class Record>
+std::vector<std::uint8_t> written(const Record& record) {
+  std::vector<std::uint8_t> bytes;
+  const auto result = record.write(bytes);
+  EXPECT_TRUE(result.has_value()) << result.error();
+  return bytes;
 }
 
 // A valid application in which every list holds several elements and every number is non-trivial:

@@ -19,16 +19,11 @@
 namespace dova::package {
 namespace {
 
+using fixtures::written;
+
 namespace app = application_capnp;
 using fixtures::EditablePackage;
 using fixtures::EventRecorder;
-
-std::vector<std::uint8_t> written(const Application& application) {
-  std::vector<std::uint8_t> bytes;
-  const auto result = application.write(bytes);
-  EXPECT_TRUE(result.has_value()) << result.error();
-  return bytes;
-}
 
 std::uint32_t segment_count(const std::vector<std::uint8_t>& bytes) {
   std::uint32_t value;

@@ -24,12 +24,7 @@ namespace common = profile_common_capnp;
 using Root = app::Application::Builder;
 using fixtures::EditablePackage;
 
-std::vector<std::uint8_t> full_package() {
-  std::vector<std::uint8_t> bytes;
-  const auto result = fixtures::full_application().write(bytes);
-  EXPECT_TRUE(result.has_value()) << result.error();
-  return bytes;
-}
+std::vector<std::uint8_t> full_package() { return fixtures::written(fixtures::full_application()); }
 
 capnp::Text::Reader text(const std::string& value) {
   return capnp::Text::Reader(value.c_str(), value.size());

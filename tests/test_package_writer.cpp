@@ -19,16 +19,11 @@
 namespace dova::package {
 namespace {
 
+using fixtures::written;
+
 namespace app = application_capnp;
 using fixtures::EventRecorder;
 using fixtures::LimitedBuf;
-
-std::vector<std::uint8_t> written(const Application& application) {
-  std::vector<std::uint8_t> bytes;
-  const auto result = application.write(bytes);
-  EXPECT_TRUE(result.has_value()) << result.error();
-  return bytes;
-}
 
 // Decodes written bytes with the generated reader and hands the root to `inspect`.
 template <class Inspect>

@@ -21,16 +21,11 @@
 namespace dova::package {
 namespace {
 
+using fixtures::written;
+
 namespace prof = profile_capnp;
 namespace common = profile_common_capnp;
 using fixtures::EditableReport;
-
-std::vector<std::uint8_t> written(const ProfileReport& report) {
-  std::vector<std::uint8_t> bytes;
-  const auto result = report.write(bytes);
-  EXPECT_TRUE(result.has_value()) << result.error();
-  return bytes;
-}
 
 CycleSample sample(std::uint32_t start, std::uint32_t end, ProfileStep step = {}) {
   return CycleSample{.step = std::move(step), .start_cycle = start, .end_cycle = end};
