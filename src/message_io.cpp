@@ -44,7 +44,17 @@ capnp::ReaderOptions capnp_reader_options(std::uint64_t message_words) {
 }
 
 PackageError capnp_error(const kj::Exception& exception) {
-  return PackageError::capnp(std::string(exception.getDescription().cStr()));
+  // A description may quote a NUL byte of the message (an unterminated text does): read it by its
+  // length, not up to the first NUL, and spell such bytes out so the text stays printable.
+  std::string description;
+  for (const char c : exception.getDescription()) {
+    if (c == '\0') {
+      description += "\\0";
+    } else {
+      description += c;
+    }
+  }
+  return PackageError::capnp(std::move(description));
 }
 
 Result<void> write_message(capnp::MessageBuilder& message, std::vector<std::uint8_t>& sink) {
