@@ -2,7 +2,12 @@
 // data: `dova_fuzz_seeds DIR` fills DIR/application and DIR/report. The writers are deterministic,
 // so running it again rewrites the same bytes.
 
+#include <capnp/any.h>
+#include <capnp/message.h>
+#include <capnp/serialize.h>
+
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -43,6 +48,18 @@ std::vector<std::uint8_t> profiled_package_and_output() {
   return bytes;
 }
 
+// The same message laid out by the message layer in segments of 32 words, joined by far pointers,
+// so that the fuzzers start from multi-segment framing too.
+std::vector<std::uint8_t> segmented(const std::vector<std::uint8_t>& bytes) {
+  kj::Array<capnp::word> words = kj::heapArray<capnp::word>(bytes.size() / sizeof(capnp::word));
+  std::memcpy(words.begin(), bytes.data(), words.size() * sizeof(capnp::word));
+  capnp::FlatArrayMessageReader reader(words);
+  capnp::MallocMessageBuilder builder(32, capnp::AllocationStrategy::FIXED_SIZE);
+  builder.getRoot<capnp::AnyPointer>().set(reader.getRoot<capnp::AnyPointer>());
+  const kj::Array<capnp::word> flat = capnp::messageToFlatArray(builder);
+  return {flat.asBytes().begin(), flat.asBytes().end()};
+}
+
 void save(const std::filesystem::path& path, const std::vector<std::uint8_t>& bytes) {
   std::filesystem::create_directories(path.parent_path());
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
@@ -65,8 +82,12 @@ int main(int argc, char** argv) {
   save(dir / "report" / "reference", report_of(dp::reference::profile_report()));
   save(dir / "report" / "empty_tile",
        report_of(dp::ProfileReport{.clock_hz = 0, .tiles = {dp::TileProfile{}}}));
+  save(dir / "report" / "reference_segmented",
+       segmented(report_of(dp::reference::profile_report())));
   save(dir / "application" / "sample", package_of(dp::reference::sample()));
   save(dir / "application" / "extended", package_of(dp::reference::extended_sample()));
+  save(dir / "application" / "extended_segmented",
+       segmented(package_of(dp::reference::extended_sample())));
   save(dir / "application" / "profiled", profiled_package_and_output());
   return 0;
 }
