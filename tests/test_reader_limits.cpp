@@ -1,5 +1,6 @@
 // The readers' resource bounds: a message can only cost memory in proportion to its own size.
 
+#include <capnp/any.h>
 #include <capnp/message.h>
 #include <capnp/serialize.h>
 #include <gtest/gtest.h>
@@ -249,6 +250,43 @@ TEST(ReaderLimits, UnseekableStreamStopsAtWhatArrives) {
   const auto result = Application::read(stream);
   ASSERT_FALSE(result.has_value());
   EXPECT_EQ(result.error().kind(), PackageError::Kind::Capnp);
+}
+
+// A header-valid package whose `inputs` pointer (pointer 3 of the root) is a byte list of `count`
+// bytes. The message layer reads a byte list as a list of structs with one data byte each, so a
+// small message would stand for `count` bindings of a hundred bytes or more each.
+std::vector<std::uint8_t> byte_list_as_bindings(std::uint32_t count) {
+  capnp::MallocMessageBuilder message;
+  auto root = message.initRoot<app::Application>();
+  root.setSchemaVersion(PACKAGE_SCHEMA_VERSION);
+  root.setTarget("dova21");
+  root.setTileMemoryBase(TILE_MEMORY_BASE);
+  root.setTileMemorySize(TILE_MEMORY_SIZE);
+  capnp::toAny(root).getPointerSection()[3].initAs<capnp::Data>(count);
+  return to_bytes(message);
+}
+
+TEST(ReaderLimits, RecordsBeyondTheMessageSizeAreRefused) {
+  const auto bytes = byte_list_as_bindings(4u << 20);  // 4 MiB message, ~0.5 GiB of bindings
+  const auto result = Application::read(bytes);
+  ASSERT_FALSE(result.has_value());
+  EXPECT_EQ(result.error().kind(), PackageError::Kind::Capnp) << result.error();
+  EXPECT_NE(result.error().message().find("more records than its size allows"), std::string::npos)
+      << result.error();
+}
+
+TEST(ReaderLimits, DecodeBudgetChargesInProportionToTheMessage) {
+  DecodeBudget small(16);
+  EXPECT_EQ(small.left(), DecodeBudget::MIN_BYTES);
+  DecodeBudget budget(std::uint64_t{1} << 30);
+  EXPECT_EQ(budget.left(), (std::uint64_t{1} << 30) * DecodeBudget::BYTES_PER_MESSAGE_BYTE);
+  budget.charge(1000, 8);
+  EXPECT_EQ(budget.left(), (std::uint64_t{1} << 30) * DecodeBudget::BYTES_PER_MESSAGE_BYTE - 8000);
+  // A count whose product with the size would overflow is refused, not wrapped.
+  EXPECT_THROW(budget.charge(std::numeric_limits<std::uint64_t>::max(), 16), kj::Exception);
+  EXPECT_NO_THROW(budget.charge(0, 16));
+  DecodeBudget huge(std::numeric_limits<std::uint64_t>::max());
+  EXPECT_GE(huge.left(), std::numeric_limits<std::uint64_t>::max() / 16);
 }
 
 }  // namespace
