@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include <fmt/format.h>
+
 #include "dova/package.hpp"
 
 namespace dova::package::fixtures {
@@ -119,7 +121,7 @@ class RandomApplication {
     std::uint32_t serial = 0;
     for (std::vector<Binding>* list : lists) {
       for (std::uint32_t i = count(2); i > 0; --i) {
-        Binding binding{.name = "b" + std::to_string(serial++) + text(),
+        Binding binding{.name = fmt::format("b{}{}", serial++, text()),
                         .dtype = text(),
                         .shape = {},
                         .slices = {}};
