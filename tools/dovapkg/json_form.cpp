@@ -166,7 +166,7 @@ void decode(const Json& json, const std::string& path, std::vector<std::uint32_t
 
 template <class E, std::size_t N>
 void decode_enum(const Json& json, const std::string& path, const E (&values)[N], E& out,
-                 std::string_view what, Failure& failure) {
+                 Failure& failure) {
   std::string names;
   for (std::size_t i = 0; i < N; ++i) {
     names += (i == 0 ? "" : i + 1 == N ? " or " : ", ") + std::string(dp::to_string(values[i]));
@@ -181,17 +181,17 @@ void decode_enum(const Json& json, const std::string& path, const E (&values)[N]
     }
   }
   fail(failure, path,
-       fmt::format("expected a {} name ({}), found {}", what, names,
+       fmt::format("expected one of {}, found {}", names,
                    json.dump(-1, ' ', false, Json::error_handler_t::replace)));
 }
 
 void decode(const Json& json, const std::string& path, ProfileStepKind& out, Failure& failure) {
-  decode_enum(json, path, STEP_KINDS, out, "step kind", failure);
+  decode_enum(json, path, STEP_KINDS, out, failure);
 }
 
 void decode(const Json& json, const std::string& path, ExchangeActivityKind& out,
             Failure& failure) {
-  decode_enum(json, path, ACTIVITY_KINDS, out, "exchange activity kind", failure);
+  decode_enum(json, path, ACTIVITY_KINDS, out, failure);
 }
 
 // Collects the field names of a record, to tell unknown keys apart.
