@@ -22,7 +22,8 @@ constexpr double PLOT_TOP = 96;
 // then merge groups of tiles, and time is cut into bins.
 constexpr std::size_t MAX_ROWS = 120;
 constexpr std::size_t MAX_EXACT_SAMPLES = 20000;
-constexpr std::size_t BINS = 400;
+constexpr std::size_t MERGED_ROWS = 64;
+constexpr std::size_t BINS = 300;
 
 constexpr std::array<std::string_view, STEP_KINDS.size()> COLOURS{"#4e79a7", "#59a14f", "#f28e2b",
                                                                   "#bab0ac"};
@@ -105,11 +106,17 @@ struct Layout {
 Layout choose_layout(const dp::ProfileReport& report, std::size_t samples, std::uint64_t span) {
   Layout layout;
   const std::size_t tiles = report.tiles.size();
-  layout.group = tiles > MAX_ROWS ? (tiles + MAX_ROWS - 1) / MAX_ROWS : 1;
+  layout.binned = tiles > MAX_ROWS || samples > MAX_EXACT_SAMPLES;
+  layout.group = layout.binned ? (tiles + MERGED_ROWS - 1) / MERGED_ROWS : 1;
   layout.rows = (tiles + layout.group - 1) / layout.group;
-  layout.binned = layout.group > 1 || samples > MAX_EXACT_SAMPLES;
-  layout.row_height = layout.rows <= 32 ? 20 : layout.rows <= 64 ? 12 : 8;
-  layout.bar_height = layout.row_height - (layout.row_height >= 12 ? 4 : 1);
+  if (layout.binned) {
+    // Merged rows stack the kinds' shares, which needs some height.
+    layout.row_height = 14;
+    layout.bar_height = 12;
+  } else {
+    layout.row_height = layout.rows <= 32 ? 20 : layout.rows <= 64 ? 12 : 8;
+    layout.bar_height = layout.row_height - (layout.row_height >= 12 ? 4 : 1);
+  }
   layout.label_every = layout.row_height >= 12 ? 1 : 2;
   layout.scale = PLOT_WIDTH / static_cast<double>(std::max<std::uint64_t>(span, 1));
   return layout;
@@ -144,9 +151,9 @@ void exact_row(std::string& out, const dp::ProfileReport& report, std::size_t t,
   }
 }
 
-// One row of merged tiles: time cut into bins, each bin drawn in the colour of the kind with the
-// most cycles in it, its opacity the share of the row's tiles busy in that bin (in quarters).
-// Neighbouring bins that look alike share one rectangle.
+// One row of merged tiles: time cut into bins, and in each bin the kinds stacked from the
+// bottom, each as high as the share of the row's tile time spent in it. Neighbouring bins that
+// look alike share their rectangles.
 void binned_row(std::string& out, const dp::ProfileReport& report, std::size_t row, double y,
                 const Layout& layout, std::uint64_t span) {
   const std::size_t first = row * layout.group;
@@ -168,28 +175,47 @@ void binned_row(std::string& out, const dp::ProfileReport& report, std::size_t r
       }
     }
   }
+  // Heights in sixths of the bar: coarse enough that alike bins compare equal and merge.
   const double capacity = bin_cycles * static_cast<double>(last - first);
-  const auto look = [&](std::size_t b) {
-    const auto& cell = bins[b];
+  constexpr int full = 6;
+  const double unit = layout.bar_height / full;
+  // The busy share of a bin sets the stack's height (at least one unit when anything runs, so
+  // a lone busy tile stays visible); the kinds split it by largest remainder.
+  const auto heights = [&](std::size_t b) {
+    std::array<int, STEP_KINDS.size()> h{};
     double busy = 0;
-    for (double cycles : cell) busy += cycles;
-    const auto dominant =
-        static_cast<std::size_t>(std::max_element(cell.begin(), cell.end()) - cell.begin());
-    const int quarters =
-        busy <= 0 ? 0 : std::clamp(static_cast<int>(std::ceil(4 * busy / capacity)), 1, 4);
-    return std::pair{dominant, quarters};
+    for (double cycles : bins[b]) busy += cycles;
+    if (busy <= 0) return h;
+    const int total = std::clamp(static_cast<int>(std::lround(busy / capacity * full)), 1, full);
+    std::array<double, STEP_KINDS.size()> remainder{};
+    int given = 0;
+    for (std::size_t k = 0; k < h.size(); ++k) {
+      const double exact = bins[b][k] / busy * total;
+      h[k] = static_cast<int>(exact);
+      remainder[k] = exact - h[k];
+      given += h[k];
+    }
+    for (; given < total; ++given) {
+      const auto k = static_cast<std::size_t>(std::max_element(remainder.begin(), remainder.end()) -
+                                              remainder.begin());
+      ++h[k];
+      remainder[k] = -1;
+    }
+    return h;
   };
   const double bin_width = PLOT_WIDTH / BINS;
   for (std::size_t b = 0; b < BINS;) {
-    const auto [kind, quarters] = look(b);
+    const auto h = heights(b);
     std::size_t end = b + 1;
-    while (end < BINS && look(end) == std::pair{kind, quarters}) ++end;
-    if (quarters > 0) {
+    while (end < BINS && heights(end) == h) ++end;
+    double top = y + layout.bar_height;
+    for (std::size_t k = 0; k < h.size(); ++k) {
+      if (h[k] == 0) continue;
+      top -= h[k] * unit;
       out += fmt::format(
-          "<rect class=\"s{}\" x=\"{:.2f}\" y=\"{:.1f}\" width=\"{:.2f}\" height=\"{:.1f}\" "
-          "fill-opacity=\"{:.2f}\"/>\n",
-          kind, LEFT + static_cast<double>(b) * bin_width, y,
-          static_cast<double>(end - b) * bin_width, layout.bar_height, quarters / 4.0);
+          "<rect class=\"s{} m\" x=\"{:.2f}\" y=\"{:.1f}\" width=\"{:.2f}\" height=\"{:.1f}\"/>\n",
+          k, LEFT + static_cast<double>(b) * bin_width, top,
+          static_cast<double>(end - b) * bin_width, h[k] * unit);
     }
     b = end;
   }
@@ -272,7 +298,10 @@ std::string report_svg(const dp::ProfileReport& report) {
       ".axis{font-size:12px;fill:#222;text-anchor:middle}\n"
       ".note{font-size:11px;fill:#555}\n"
       ".grid{stroke:#d8d8d8;stroke-width:1}\n"
-      "rect[class^=s]:hover{stroke:#000;stroke-width:1}\n"
+      // A hairline between neighbouring steps keeps steps of one kind apart.
+      ".s0,.s1,.s2,.s3{stroke:#fff;stroke-width:0.5}\n"
+      ".m{stroke:none;shape-rendering:crispEdges}\n"
+      ".s0:hover,.s1:hover,.s2:hover,.s3:hover{stroke:#000;stroke-width:1}\n"
       "</style>\n";
   out +=
       fmt::format("<rect width=\"{:.0f}\" height=\"{:.0f}\" fill=\"#ffffff\"/>\n", WIDTH, height);
@@ -314,8 +343,8 @@ std::string report_svg(const dp::ProfileReport& report) {
   if (layout.binned) {
     out += fmt::format(
         "<text x=\"{:.1f}\" y=\"{:.1f}\" class=\"note\">Condensed: each row merges up to {} "
-        "tiles and time is cut into {} slices; a slice shows the kind with the most cycles, "
-        "darker where more of the row's tiles are busy.</text>\n",
+        "tiles and time is cut into {} slices; in a slice each kind is as high as its share of "
+        "the row's tiles.</text>\n",
         LEFT, bottom + 60, layout.group, BINS);
   }
   out += "</svg>\n";

@@ -41,7 +41,7 @@ struct StepLength {
 // Cycles a step of each kind plausibly takes, in STEP_KINDS order: exchanges move a few
 // kilobytes, compute runs kernels, synchronisations are short, idle gaps vary.
 constexpr std::array<StepLength, STEP_KINDS.size()> STEP_LENGTHS{
-    {{400, 6000}, {2000, 40000}, {40, 900}, {100, 3000}}};
+    {{1500, 9000}, {3000, 25000}, {150, 1200}, {800, 6000}}};
 
 void put_u32(std::vector<std::uint8_t>& buffer, std::uint64_t offset, std::uint32_t value) {
   for (int i = 0; i < 4; ++i) buffer[offset + i] = static_cast<std::uint8_t>(value >> (8 * i));

@@ -10,7 +10,7 @@
 
 namespace dovapkg::testing {
 
-Run run_tool(const std::vector<std::string>& args, const std::filesystem::path& directory) {
+ToolRun run_tool(const std::vector<std::string>& args, const std::filesystem::path& directory) {
   // Output goes to files rather than pipes, so a chatty child can never block on a full pipe.
   const std::filesystem::path out_file = directory / ".stdout";
   const std::filesystem::path err_file = directory / ".stderr";
@@ -32,7 +32,7 @@ Run run_tool(const std::vector<std::string>& args, const std::filesystem::path& 
     ::execv(argv[0], argv.data());
     ::_exit(127);
   }
-  Run run;
+  ToolRun run;
   int status = 0;
   if (child < 0 || ::waitpid(child, &status, 0) != child) return run;
   run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
@@ -57,7 +57,8 @@ std::string read_text(const std::filesystem::path& path) {
 
 void write_bytes(const std::filesystem::path& path, const std::vector<std::uint8_t>& bytes) {
   std::ofstream out(path, std::ios::binary);
-  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  out.write(reinterpret_cast<const char*>(bytes.data()),
+            static_cast<std::streamsize>(bytes.size()));
 }
 
 void write_text(const std::filesystem::path& path, const std::string& text) {

@@ -11,14 +11,14 @@
 
 namespace dovapkg::testing {
 
-struct Run {
+struct ToolRun {
   int status = -1;  // the exit status; -1 when the process did not exit normally
   std::string out;
   std::string err;
 };
 
 // Runs dovapkg with the arguments in `directory`, standard input empty.
-Run run_tool(const std::vector<std::string>& args, const std::filesystem::path& directory);
+ToolRun run_tool(const std::vector<std::string>& args, const std::filesystem::path& directory);
 
 std::vector<std::uint8_t> read_bytes(const std::filesystem::path& path);
 std::string read_text(const std::filesystem::path& path);
@@ -30,7 +30,7 @@ class ToolTest : public ::testing::Test {
  protected:
   void SetUp() override;
   void TearDown() override;
-  Run run(const std::vector<std::string>& args) const { return run_tool(args, dir_); }
+  ToolRun run(const std::vector<std::string>& args) const { return run_tool(args, dir_); }
   std::filesystem::path path(const std::string& name) const { return dir_ / name; }
 
   std::filesystem::path dir_;

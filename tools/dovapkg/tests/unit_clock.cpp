@@ -38,11 +38,11 @@ TEST_P(ClockRefuses, WithAMessageNamingTheText) {
       << parsed.error();
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Forms, ClockRefuses,
-    ::testing::Values("", "GHz", ".", "-1", "+5", "1e9", "1.5", "1.5.5GHz", "1.5 THz", "1.5  GHz",
-                      "1.5GHz ", "1.2345678901GHz", "0.5Hz", "18446744073709551616",
-                      "18446744073.709551616GHz", "99999999999GHz"));
+INSTANTIATE_TEST_SUITE_P(Forms, ClockRefuses,
+                         ::testing::Values("", "GHz", ".", "-1", "+5", "1e9", "1.5", "1.5.5GHz",
+                                           "1.5 THz", "1.5  GHz", "1.5GHz ", "1.2345678901GHz",
+                                           "0.5Hz", "18446744073709551616",
+                                           "18446744073.709551616GHz", "99999999999GHz"));
 
 TEST(ClockFormat, PicksTheLargestUnitThatFits) {
   EXPECT_EQ(format_clock(1'500'000'000), "1.5 GHz");
