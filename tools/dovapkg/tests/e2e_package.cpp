@@ -147,6 +147,9 @@ struct PackRefusal {
   const char* error;  // standard error, whole
 };
 
+// Test names and failure messages show the case, not its bytes.
+void PrintTo(const PackRefusal& value, std::ostream* out) { *out << value.name; }
+
 class PackRefuses : public ToolTest, public ::testing::WithParamInterface<PackRefusal> {};
 
 TEST_P(PackRefuses, WithTheMessageAndWritesNothing) {

@@ -216,6 +216,9 @@ struct ProfileError {
   const char* not_there;  // a file that must not have been written
 };
 
+// Test names and failure messages show the case, not its bytes.
+void PrintTo(const ProfileError& value, std::ostream* out) { *out << value.name; }
+
 class ProfileErrors : public ProfileWorkflow, public ::testing::WithParamInterface<ProfileError> {};
 
 TEST_P(ProfileErrors, ExitOneWithTheMessage) {

@@ -37,6 +37,9 @@ struct UsageError {
   const char* message;  // the start of standard error
 };
 
+// Test names and failure messages show the case, not its bytes.
+void PrintTo(const UsageError& value, std::ostream* out) { *out << value.name; }
+
 class UsageErrors : public ToolTest, public ::testing::WithParamInterface<UsageError> {};
 
 TEST_P(UsageErrors, ExitTwo) {

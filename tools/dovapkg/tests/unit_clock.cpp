@@ -10,6 +10,9 @@ struct ClockCase {
   std::uint64_t hz;
 };
 
+// Test names and failure messages show the case, not its bytes.
+void PrintTo(const ClockCase& value, std::ostream* out) { *out << value.text; }
+
 class ClockAccepts : public ::testing::TestWithParam<ClockCase> {};
 
 TEST_P(ClockAccepts, GivesWholeHertz) {

@@ -91,6 +91,9 @@ struct Refusal {
   const char* message;  // the whole error text: the path, then what is wrong
 };
 
+// Test names and failure messages show the case, not its bytes.
+void PrintTo(const Refusal& value, std::ostream* out) { *out << value.json; }
+
 class JsonRefuses : public ::testing::TestWithParam<Refusal> {};
 
 TEST_P(JsonRefuses, NamingThePath) {
