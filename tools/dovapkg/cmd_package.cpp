@@ -2,6 +2,8 @@
 
 #include <fmt/format.h>
 
+#include <cstdio>
+
 #include "commands.hpp"
 #include "files.hpp"
 #include "inspect.hpp"
@@ -30,14 +32,16 @@ ToolResult<int> run_validate(const std::vector<std::string>& files) {
       status = 1;
       continue;
     }
-    auto app = dp::Application::read(*bytes);
-    if (!app) {
-      fmt::print("{}: error: {}\n", file, app.error().to_string());
+    auto decoded = decode_application(file, *bytes);
+    if (!decoded) {
+      fmt::print("{}: error: {}\n", file, decoded.error().message);
       status = 1;
       continue;
     }
-    fmt::print("{}: ok ({} tiles, compiler {})\n", file, app->tiles.size(),
-               printable(app->compiler_version));
+    fmt::print("{}: ok ({} tiles, compiler {})\n", file, decoded->value.tiles.size(),
+               printable(decoded->value.compiler_version));
+    std::fflush(stdout);  // the warning follows its file's line on a shared terminal
+    warn_trailing(file, decoded->trailing);
   }
   return status;
 }

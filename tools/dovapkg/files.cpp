@@ -4,6 +4,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <fmt/format.h>
+
 #include <cerrno>
 #include <filesystem>
 #include <system_error>
@@ -72,6 +74,13 @@ bool write_all(int fd, std::span<const std::uint8_t> bytes) {
   return true;
 }
 
+ToolResult<void> write_in_place(const std::string& path, std::span<const std::uint8_t> bytes) {
+  Descriptor fd(::open(path.c_str(), O_WRONLY | O_CLOEXEC));
+  if (fd.get() < 0 || !write_all(fd.get(), bytes)) return tl::unexpected(system_error(path, errno));
+  if (fd.close() != 0) return tl::unexpected(system_error(path, errno));
+  return {};
+}
+
 // The permissions a newly created file would get: rw for all, less the process's umask.
 mode_t new_file_mode() {
   const mode_t mask = ::umask(0);
@@ -90,16 +99,28 @@ ToolResult<std::string> read_text_file(const std::string& path) {
 }
 
 ToolResult<void> write_file(const std::string& path, std::span<const std::uint8_t> bytes) {
-  const std::filesystem::path target(path);
-  if (target.filename().empty()) return tl::unexpected(system_error(path, EISDIR));
-  if (std::error_code code; std::filesystem::is_directory(target, code)) {
+  struct stat info {};
+  if (::stat(path.c_str(), &info) == 0) {
+    if (S_ISDIR(info.st_mode)) return tl::unexpected(system_error(path, EISDIR));
+    // A device or a pipe (such as /dev/stdout) cannot be replaced, only written to.
+    if (!S_ISREG(info.st_mode)) return write_in_place(path, bytes);
+  }
+  if (std::filesystem::path(path).filename().empty()) {
     return tl::unexpected(system_error(path, EISDIR));
+  }
+  // Through a symbolic link the file it names is replaced; the link stays.
+  std::filesystem::path target(path);
+  if (struct stat link{}; ::lstat(path.c_str(), &link) == 0 && S_ISLNK(link.st_mode)) {
+    std::error_code code;
+    target = std::filesystem::weakly_canonical(target, code);
+    if (code) return tl::unexpected(system_error(path, code.value()));
   }
   // The temporary file sits in the target's directory so that the rename cannot cross file
   // systems and the target changes in one step.
   const std::filesystem::path directory =
       target.parent_path().empty() ? std::filesystem::path(".") : target.parent_path();
-  std::string temporary = (directory / ("." + target.filename().string() + ".XXXXXX")).string();
+  std::string temporary =
+      (directory / fmt::format(".{}.XXXXXX", target.filename().string())).string();
   Descriptor fd(::mkostemp(temporary.data(), O_CLOEXEC));
   if (fd.get() < 0) return tl::unexpected(system_error(path, errno));
 
@@ -110,7 +131,7 @@ ToolResult<void> write_file(const std::string& path, std::span<const std::uint8_
     failure = errno;
   } else if (fd.close() != 0) {
     failure = errno;
-  } else if (::rename(temporary.c_str(), path.c_str()) != 0) {
+  } else if (::rename(temporary.c_str(), target.c_str()) != 0) {
     failure = errno;
   }
   if (failure != 0) {

@@ -111,12 +111,13 @@ void decode(const Json& json, const std::string& path, T& out, Failure& failure)
     if (value >= 0x1p64 || value <= -1.0) return out_of_range(json.dump());
     fail(failure, path, fmt::format("expected an unsigned integer, found {}", json.dump()));
   } else {
-    fail(failure, path, "expected an unsigned integer, " + found(json));
+    fail(failure, path, fmt::format("expected an unsigned integer, {}", found(json)));
   }
 }
 
 void decode(const Json& json, const std::string& path, std::string& out, Failure& failure) {
-  if (!json.is_string()) return fail(failure, path, "expected a string, " + found(json));
+  if (!json.is_string())
+    return fail(failure, path, fmt::format("expected a string, {}", found(json)));
   out = json.get<std::string>();
 }
 
@@ -130,7 +131,7 @@ int hex_value(char c) {
 void decode(const Json& json, const std::string& path, std::vector<std::uint8_t>& out,
             Failure& failure) {
   if (!json.is_string()) {
-    return fail(failure, path, "expected a hexadecimal string, " + found(json));
+    return fail(failure, path, fmt::format("expected a hexadecimal string, {}", found(json)));
   }
   const auto& hex = json.get_ref<const std::string&>();
   if (hex.size() % 2 != 0) {
@@ -156,7 +157,8 @@ void decode(const Json& json, const std::string& path, std::vector<std::uint8_t>
 
 void decode(const Json& json, const std::string& path, std::vector<std::uint32_t>& out,
             Failure& failure) {
-  if (!json.is_array()) return fail(failure, path, "expected an array, " + found(json));
+  if (!json.is_array())
+    return fail(failure, path, fmt::format("expected an array, {}", found(json)));
   std::vector<std::uint32_t> numbers(json.size());
   for (std::size_t i = 0; i < json.size() && !failure; ++i) {
     decode(json[i], element_path(path, i), numbers[i], failure);
@@ -214,7 +216,8 @@ struct JsonReader {
 template <class R>
 requires requires(JsonReader& reader, R& record) { fields(reader, record); }
 void decode(const Json& json, const std::string& path, R& out, Failure& failure) {
-  if (!json.is_object()) return fail(failure, path, "expected an object, " + found(json));
+  if (!json.is_object())
+    return fail(failure, path, fmt::format("expected an object, {}", found(json)));
   R record{};
   KeyCollector known;
   fields(known, record);
@@ -230,7 +233,8 @@ void decode(const Json& json, const std::string& path, R& out, Failure& failure)
 
 template <class R>
 void decode(const Json& json, const std::string& path, std::vector<R>& out, Failure& failure) {
-  if (!json.is_array()) return fail(failure, path, "expected an array, " + found(json));
+  if (!json.is_array())
+    return fail(failure, path, fmt::format("expected an array, {}", found(json)));
   std::vector<R> records(json.size());
   for (std::size_t i = 0; i < json.size() && !failure; ++i) {
     decode(json[i], element_path(path, i), records[i], failure);
@@ -310,7 +314,8 @@ ToolResult<Json> parse_json(std::string_view text) {
     }
     return json;
   } catch (const Json::exception& error) {
-    return tl::unexpected(tool_error("invalid JSON: " + strip_exception_id(error.what())));
+    return tl::unexpected(
+        tool_error(fmt::format("invalid JSON: {}", strip_exception_id(error.what()))));
   }
 }
 

@@ -86,7 +86,8 @@ std::string report_summary(const dp::ProfileReport& report, bool all) {
                            report.tiles[*row].samples.size(), per_tile[*row], report, true));
   }
   if (report.tiles.size() > 1) tiles.add_row(tile_row("all", steps, overall, report, false));
-  out += "\n" + tiles.render();
+  out += '\n';
+  out += tiles.render();
 
   const std::vector<SampleRef> longest = longest_samples(report, LONGEST);
   if (longest.empty()) return out;

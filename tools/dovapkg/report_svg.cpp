@@ -139,7 +139,8 @@ void exact_row(std::string& out, const dp::ProfileReport& report, std::size_t t,
     const std::uint32_t cycles = step_cycles(sample);
     std::string time;
     if (report.clock_hz != 0) {
-      time = ", " + format_microseconds(cycles_to_microseconds(cycles, report.clock_hz));
+      time =
+          fmt::format(", {}", format_microseconds(cycles_to_microseconds(cycles, report.clock_hz)));
     }
     out += fmt::format(
         "<rect class=\"s{}\" x=\"{:.2f}\" y=\"{:.1f}\" width=\"{:.2f}\" height=\"{:.1f}\">"

@@ -1,3 +1,5 @@
+#include <fmt/format.h>
+
 #include <algorithm>
 
 #include "clock.hpp"
@@ -49,7 +51,7 @@ std::string report_trace(const dp::ProfileReport& report) {
     const dp::TileProfile& tile = report.tiles[track];
     // Tracks are numbered by report position, so two plans for one tile stay apart.
     events.push_back(thread_metadata(track, "thread_name",
-                                     {{"name", "tile " + std::to_string(tile.physical_tile)}}));
+                                     {{"name", fmt::format("tile {}", tile.physical_tile)}}));
     events.push_back(thread_metadata(track, "thread_sort_index", {{"sort_index", track}}));
     const std::vector<std::uint64_t> starts = tile_timeline(tile);
     for (std::size_t i = 0; i < tile.samples.size(); ++i) {

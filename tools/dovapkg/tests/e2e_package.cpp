@@ -95,6 +95,35 @@ TEST_F(PackageCommands, ValidateReportsEveryFileAndFailsIfAnyFails) {
   EXPECT_EQ(run({"validate", "good.dovapkg", "good.dovapkg"}).status, 0);
 }
 
+TEST_F(PackageCommands, BytesAfterThePackageAreReportedNotHidden) {
+  std::vector<std::uint8_t> bytes;
+  ASSERT_TRUE(dp::reference::sample().write(bytes));
+  bytes.insert(bytes.end(), {'j', 'u', 'n', 'k'});
+  write_bytes(path("long.dovapkg"), bytes);
+  const ToolRun validate = run({"validate", "long.dovapkg"});
+  EXPECT_EQ(validate.status, 0);
+  EXPECT_EQ(validate.out, "long.dovapkg: ok (1 tiles, compiler 0.1.0)\n");
+  EXPECT_EQ(validate.err,
+            "warning: long.dovapkg: 4 bytes after the end of the message are ignored\n");
+  const ToolRun inspect = run({"inspect", "long.dovapkg"});
+  EXPECT_EQ(inspect.status, 0);
+  EXPECT_EQ(inspect.err,
+            "warning: long.dovapkg: 4 bytes after the end of the message are ignored\n");
+}
+
+TEST_F(PackageCommands, OutputThroughLinksAndToDevices) {
+  write_package("sample.dovapkg", dp::reference::sample());
+  // A symbolic link stays a link; the file it names gets the image.
+  write_text(path("real.bin"), "old");
+  std::filesystem::create_symlink("real.bin", path("link.bin"));
+  ASSERT_EQ(run({"tile-image", "sample.dovapkg", "--tile", "0", "-o", "link.bin"}).status, 0);
+  EXPECT_TRUE(std::filesystem::is_symlink(path("link.bin")));
+  EXPECT_EQ(read_bytes(path("real.bin")), (std::vector<std::uint8_t>{1, 2, 3, 4, 0, 0, 0, 0}));
+  // A device is written to, not replaced.
+  ASSERT_EQ(run({"tile-image", "sample.dovapkg", "--tile", "0", "-o", "/dev/null"}).status, 0);
+  EXPECT_TRUE(std::filesystem::is_character_file("/dev/null"));
+}
+
 TEST_F(PackageCommands, InspectSummarisesEveryPart) {
   write_package("sample.dovapkg", dp::reference::extended_sample());
   const ToolRun inspect = run({"inspect", "sample.dovapkg"});

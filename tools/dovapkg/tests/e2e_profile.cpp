@@ -1,5 +1,6 @@
 // The profiling workflow run as processes: simulate, profile, report and demo.
 
+#include <fmt/format.h>
 #include <gtest/gtest.h>
 
 #include "demo_app.hpp"
@@ -17,13 +18,11 @@ void put_u32(std::vector<std::uint8_t>& bytes, std::uint32_t value) {
   for (int i = 0; i < 4; ++i) bytes.push_back(static_cast<std::uint8_t>(value >> (8 * i)));
 }
 
-dp::ProfileStep step(std::uint32_t index, dp::ProfileStepKind kind, std::string operation) {
-  dp::ProfileStep s;
-  s.local_index = index;
-  s.kind = kind;
-  s.operation = std::move(operation);
-  s.kernel = "kernel." + s.operation;
-  return s;
+dp::ProfileStep step(std::uint32_t index, dp::ProfileStepKind kind, const std::string& operation) {
+  return dp::ProfileStep{.local_index = index,
+                         .operation = operation,
+                         .kind = kind,
+                         .kernel = fmt::format("kernel.{}", operation)};
 }
 
 // Tiles 3 and 5 profiled. The output buffer holds a 16-byte output, then "profile.cycles" with

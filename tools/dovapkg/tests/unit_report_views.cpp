@@ -15,14 +15,12 @@ using dovapkg::testing::xml_error;
 
 dp::CycleSample sample(std::uint32_t index, dp::ProfileStepKind kind, std::uint32_t start,
                        std::uint32_t end, std::string operation = "op") {
-  dp::CycleSample s;
-  s.step.local_index = index;
-  s.step.kind = kind;
-  s.step.operation = std::move(operation);
-  s.step.kernel = "k";
-  s.start_cycle = start;
-  s.end_cycle = end;
-  return s;
+  return dp::CycleSample{.step = dp::ProfileStep{.local_index = index,
+                                                 .operation = std::move(operation),
+                                                 .kind = kind,
+                                                 .kernel = std::string(1, 'k')},
+                         .start_cycle = start,
+                         .end_cycle = end};
 }
 
 // Two tiles; tile 4's middle step wraps the counter.
