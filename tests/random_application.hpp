@@ -10,8 +10,6 @@
 #include <string>
 #include <vector>
 
-#include <fmt/format.h>
-
 #include "dova/package.hpp"
 
 namespace dova::package::fixtures {
@@ -121,7 +119,7 @@ class RandomApplication {
     std::uint32_t serial = 0;
     for (std::vector<Binding>* list : lists) {
       for (std::uint32_t i = count(2); i > 0; --i) {
-        Binding binding{.name = fmt::format("b{}{}", serial++, text()),
+        Binding binding{.name = "b" + std::to_string(serial++) + text(),
                         .dtype = text(),
                         .shape = {},
                         .slices = {}};
