@@ -1,0 +1,85 @@
+// dova_package_bench: the library's operations on packages of hundreds of MiB, each timed against
+// a baseline measured in the same run, then a summary of the ratios against their targets.
+//
+// Own options (the rest go to Google Benchmark):
+//   --scale=N  divide every fixture's size by N (default 1)
+//   --smoke    two iterations per case; targets are shown but only errors fail the run
+//   --os-memory  leave the allocator as it is, returning freed memory to the system (see below)
+
+#include <benchmark/benchmark.h>
+#include <malloc.h>
+
+#include <charconv>
+#include <cstdint>
+#include <cstring>
+#include <iostream>
+#include <string_view>
+
+#include "cases.hpp"
+#include "peak_memory.hpp"
+#include "summary.hpp"
+
+namespace {
+
+struct Options {
+  std::uint32_t divisor = 1;
+  bool smoke = false;
+  bool os_memory = false;
+};
+
+// Freed memory stays in the process instead of going back to the system. Memory the system takes
+// back may be handed on to a hypervisor, and touching it again then costs microseconds per page:
+// every large case would time that, and sizes that recycle memory quickly would not.
+void keep_freed_memory() {
+  ::mallopt(M_MMAP_MAX, 0);
+  ::mallopt(M_TRIM_THRESHOLD, -1);
+}
+
+// Takes this program's own options out of argv; returns false on a malformed one.
+bool take_own_options(int& argc, char** argv, Options& options) {
+  constexpr std::string_view scale = "--scale=";
+  int kept = 1;
+  for (int i = 1; i < argc; ++i) {
+    const std::string_view argument = argv[i];
+    if (argument == "--smoke") {
+      options.smoke = true;
+    } else if (argument == "--os-memory") {
+      options.os_memory = true;
+    } else if (argument.starts_with(scale)) {
+      const std::string_view value = argument.substr(scale.size());
+      const auto [end, error] =
+          std::from_chars(value.data(), value.data() + value.size(), options.divisor);
+      if (error != std::errc{} || end != value.data() + value.size() || options.divisor == 0) {
+        std::cerr << "dova_package_bench: --scale needs a positive whole number\n";
+        return false;
+      }
+    } else {
+      argv[kept++] = argv[i];
+    }
+  }
+  argc = kept;
+  return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  Options options;
+  if (!take_own_options(argc, argv, options)) return 2;
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 2;
+
+  // Before any fixture exists, so the measuring child starts from a small heap.
+  const dova::bench::MemoryCheck memory = dova::bench::measure_span_read_memory(options.divisor);
+
+  if (!options.os_memory) keep_freed_memory();
+  dova::bench::Fixtures fixtures(options.divisor);
+  dova::bench::register_cases(fixtures, options.smoke);
+  dova::bench::CollectingReporter reporter;
+  benchmark::RunSpecifiedBenchmarks(&reporter);
+  benchmark::Shutdown();
+
+  const int failures = dova::bench::print_summary(std::cout, reporter.timings(),
+                                                  dova::bench::checks(), memory, !options.smoke);
+  return failures == 0 ? 0 : 1;
+}
