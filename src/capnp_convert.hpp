@@ -38,15 +38,15 @@ inline capnp::Text::Reader as_text(const std::string& text) {
 }
 
 // A message text, checked as UTF-8 and copied.
-Result<std::string> read_text(capnp::Text::Reader text);
+Result<std::string> read_text(capnp::Text::Reader text, DecodeBudget& budget);
 
 // A list of numbers, copied.
-std::vector<std::uint32_t> read_u32_list(ListReader<std::uint32_t> list);
+std::vector<std::uint32_t> read_u32_list(ListReader<std::uint32_t> list, DecodeBudget& budget);
 void write_u32_list(ListBuilder<std::uint32_t> list, const std::vector<std::uint32_t>& values);
 
 // Shared by the package and the profile report: a step has one encoding in both files.
 void write_profile_step(common::Step::Builder builder, const ProfileStep& step);
-Result<ProfileStep> read_profile_step(common::Step::Reader reader);
+Result<ProfileStep> read_profile_step(common::Step::Reader reader, DecodeBudget& budget);
 
 void write_tiles(ListBuilder<app::TileImage> list, const std::vector<TileImage>& tiles);
 void write_bindings(ListBuilder<app::Binding> list, const std::vector<Binding>& bindings);
@@ -55,21 +55,24 @@ void write_host_slices(ListBuilder<app::HostSlice> list, const std::vector<HostS
 void write_profile_tiles(ListBuilder<app::TileProfilePlan> list,
                          const std::vector<TileProfilePlan>& plans);
 
-Result<std::vector<TileImage>> read_tiles(ListReader<app::TileImage> list);
-Result<std::vector<Binding>> read_bindings(ListReader<app::Binding> list);
-Result<HostExchange> read_host_exchange(app::HostExchange::Reader reader);
-std::vector<HostSlice> read_host_slices(ListReader<app::HostSlice> list);
-Result<std::vector<TileProfilePlan>> read_profile_tiles(ListReader<app::TileProfilePlan> list);
+Result<std::vector<TileImage>> read_tiles(ListReader<app::TileImage> list, DecodeBudget& budget);
+Result<std::vector<Binding>> read_bindings(ListReader<app::Binding> list, DecodeBudget& budget);
+Result<HostExchange> read_host_exchange(app::HostExchange::Reader reader, DecodeBudget& budget);
+std::vector<HostSlice> read_host_slices(ListReader<app::HostSlice> list, DecodeBudget& budget);
+Result<std::vector<TileProfilePlan>> read_profile_tiles(ListReader<app::TileProfilePlan> list,
+                                                        DecodeBudget& budget);
 
-// Converts every element of a message list with `convert`, stopping at the first error.
+// Converts every element of a message list with `convert(element, budget)`, stopping at the first
+// error. The records are charged to the budget before they are allocated.
 template <class Element, class Convert>
-auto read_list(ListReader<Element> list, Convert&& convert)
-    -> Result<std::vector<typename decltype(convert(list[0]))::value_type>> {
-  using Record = typename decltype(convert(list[0]))::value_type;
+auto read_list(ListReader<Element> list, DecodeBudget& budget, Convert&& convert)
+    -> Result<std::vector<typename decltype(convert(list[0], budget))::value_type>> {
+  using Record = typename decltype(convert(list[0], budget))::value_type;
+  budget.charge(list.size(), sizeof(Record));
   std::vector<Record> records;
   records.reserve(list.size());
   for (auto element : list) {
-    auto record = convert(element);
+    auto record = convert(element, budget);
     if (!record) return tl::unexpected(std::move(record.error()));
     records.push_back(std::move(*record));
   }

@@ -19,18 +19,19 @@ PackageError PackageError::io(std::error_code code) {
 }
 
 PackageError PackageError::utf8(std::size_t valid_up_to, std::optional<std::size_t> error_len) {
-  PackageError error(Kind::Utf8,
-                     error_len ? fmt::format("invalid utf-8 sequence of {} bytes from index {}",
-                                             *error_len, valid_up_to)
-                               : fmt::format("incomplete utf-8 byte sequence from index {}",
-                                             valid_up_to));
+  PackageError error(
+      Kind::Utf8,
+      error_len
+          ? fmt::format("invalid utf-8 sequence of {} bytes from index {}", *error_len, valid_up_to)
+          : fmt::format("incomplete utf-8 byte sequence from index {}", valid_up_to));
   error.valid_up_to_ = valid_up_to;
   error.error_len_ = error_len;
   return error;
 }
 
 PackageError PackageError::schema_enum(std::uint16_t raw_value) {
-  PackageError error(Kind::SchemaEnum, fmt::format("enum value {} is not in the schema", raw_value));
+  PackageError error(Kind::SchemaEnum,
+                     fmt::format("enum value {} is not in the schema", raw_value));
   error.raw_value_ = raw_value;
   return error;
 }
@@ -46,9 +47,9 @@ std::string PackageError::to_string() const {
     case Kind::Io:
       return fmt::format("Io({})", message_);
     case Kind::Utf8:
-      return error_len_ ? fmt::format("Utf8(valid_up_to: {}, error_len: {})", valid_up_to_,
-                                      *error_len_)
-                        : fmt::format("Utf8(valid_up_to: {}, error_len: none)", valid_up_to_);
+      return error_len_
+                 ? fmt::format("Utf8(valid_up_to: {}, error_len: {})", valid_up_to_, *error_len_)
+                 : fmt::format("Utf8(valid_up_to: {}, error_len: none)", valid_up_to_);
     case Kind::SchemaEnum:
       return fmt::format("SchemaEnum({})", raw_value_);
     case Kind::Invalid:

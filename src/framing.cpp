@@ -117,7 +117,8 @@ Result<FramedMessage> FramedMessage::from_stream(std::istream& in) {
   while (filled < total_bytes) {
     if (filled == capacity * 8) {
       capacity = std::min(total_words, capacity * 2);
-      kj::Array<capnp::word> larger = kj::heapArray<capnp::word>(static_cast<std::size_t>(capacity));
+      kj::Array<capnp::word> larger =
+          kj::heapArray<capnp::word>(static_cast<std::size_t>(capacity));
       std::memcpy(larger.begin(), words.begin(), static_cast<std::size_t>(filled));
       words = std::move(larger);
     }

@@ -26,8 +26,8 @@ constexpr std::size_t segment_table_bytes(std::uint32_t segment_count) {
 }
 
 struct FrameLayout {
-  std::size_t table_bytes = 0;       // size of the segment table
-  std::uint64_t segment_words = 0;   // total words of all segments
+  std::size_t table_bytes = 0;      // size of the segment table
+  std::uint64_t segment_words = 0;  // total words of all segments
   std::uint64_t message_bytes() const { return table_bytes + segment_words * 8; }
 };
 

@@ -47,7 +47,8 @@ void emit_event(LogLevel level, std::string_view message,
     subscriber = s.subscriber;
   }
   if (!subscriber) return;
-  LogEvent event{level, LOG_TARGET, message, std::span<const LogField>(fields.begin(), fields.size())};
+  LogEvent event{level, LOG_TARGET, message,
+                 std::span<const LogField>(fields.begin(), fields.size())};
   // A subscriber's own failure must not turn a library call into an exception.
   try {
     (*subscriber)(event);

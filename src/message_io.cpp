@@ -35,16 +35,38 @@ void store_u32(std::uint8_t* p, std::uint32_t value) {
 
 capnp::ReaderOptions capnp_reader_options(std::uint64_t message_words) {
   capnp::ReaderOptions options;
-  const std::uint64_t cap = std::numeric_limits<std::uint64_t>::max() / TRAVERSAL_WORDS_PER_MESSAGE_WORD;
-  options.traversalLimitInWords =
-      std::max(MIN_TRAVERSAL_WORDS,
-               std::min(message_words, cap) * TRAVERSAL_WORDS_PER_MESSAGE_WORD);
+  const std::uint64_t cap =
+      std::numeric_limits<std::uint64_t>::max() / TRAVERSAL_WORDS_PER_MESSAGE_WORD;
+  options.traversalLimitInWords = std::max(
+      MIN_TRAVERSAL_WORDS, std::min(message_words, cap) * TRAVERSAL_WORDS_PER_MESSAGE_WORD);
   options.nestingLimit = 64;
   return options;
 }
 
+DecodeBudget::DecodeBudget(std::uint64_t message_bytes)
+    : left_(std::max(MIN_BYTES, std::min(message_bytes, std::numeric_limits<std::uint64_t>::max() /
+                                                            BYTES_PER_MESSAGE_BYTE) *
+                                    BYTES_PER_MESSAGE_BYTE)) {}
+
+void DecodeBudget::charge(std::uint64_t count, std::uint64_t size) {
+  if (size != 0 && count > left_ / size) {
+    KJ_FAIL_REQUIRE("message decodes to more records than its size allows", count, size);
+  }
+  left_ -= count * size;
+}
+
 PackageError capnp_error(const kj::Exception& exception) {
-  return PackageError::capnp(std::string(exception.getDescription().cStr()));
+  // A description may quote a NUL byte of the message (an unterminated text does): read it by its
+  // length, not up to the first NUL, and spell such bytes out so the text stays printable.
+  std::string description;
+  for (const char c : exception.getDescription()) {
+    if (c == '\0') {
+      description += "\\0";
+    } else {
+      description += c;
+    }
+  }
+  return PackageError::capnp(std::move(description));
 }
 
 Result<void> write_message(capnp::MessageBuilder& message, std::vector<std::uint8_t>& sink) {

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "decode_budget.hpp"
 #include "dova/package/error.hpp"
 #include "framing.hpp"
 
@@ -47,14 +48,16 @@ auto guarded(Operation&& operation) -> decltype(operation()) {
   }
 }
 
-// Runs `decode(reader)` on a framed message, with the library's reader options.
+// Runs `decode(reader, budget)` on a framed message, with the library's reader options and a
+// decode budget in proportion to the message's size.
 template <class Decode>
 auto decode_message(const FramedMessage& frame, Decode&& decode)
-    -> decltype(decode(std::declval<capnp::MessageReader&>())) {
+    -> decltype(decode(std::declval<capnp::MessageReader&>(), std::declval<DecodeBudget&>())) {
   return guarded([&] {
     capnp::FlatArrayMessageReader reader(frame.words(),
                                          capnp_reader_options(frame.segment_words()));
-    return decode(static_cast<capnp::MessageReader&>(reader));
+    DecodeBudget budget(frame.segment_words() * sizeof(capnp::word));
+    return decode(static_cast<capnp::MessageReader&>(reader), budget);
   });
 }
 

@@ -14,9 +14,10 @@ PackageError incompatible_header() { return PackageError::invalid("incompatible 
 
 // The header is checked in a fixed order: a package of another schema version is refused before
 // its target is looked at.
-Result<void> check_header(app::Application::Reader root) {
-  if (root.getSchemaVersion() != PACKAGE_SCHEMA_VERSION) return tl::unexpected(incompatible_header());
-  auto target = read_text(root.getTarget());
+Result<void> check_header(app::Application::Reader root, DecodeBudget& budget) {
+  if (root.getSchemaVersion() != PACKAGE_SCHEMA_VERSION)
+    return tl::unexpected(incompatible_header());
+  auto target = read_text(root.getTarget(), budget);
   if (!target) return tl::unexpected(std::move(target.error()));
   if (*target != PACKAGE_TARGET) return tl::unexpected(incompatible_header());
   if (root.getTileMemoryBase() != TILE_MEMORY_BASE) return tl::unexpected(incompatible_header());
@@ -24,98 +25,100 @@ Result<void> check_header(app::Application::Reader root) {
   return {};
 }
 
-Result<Segment> read_segment(app::Segment::Reader reader) {
+Result<Segment> read_segment(app::Segment::Reader reader, DecodeBudget& budget) {
   Segment segment;
   segment.address = reader.getAddress();
   segment.memory_size = reader.getMemorySize();
   const capnp::Data::Reader data = reader.getData();
+  budget.charge(data.size(), 1);
   segment.data.assign(data.begin(), data.end());
   segment.flags = reader.getFlags();
   return segment;
 }
 
-Result<TileImage> read_tile(app::TileImage::Reader reader) {
+Result<TileImage> read_tile(app::TileImage::Reader reader, DecodeBudget& budget) {
   TileImage tile;
   tile.physical_tile = reader.getPhysicalTile();
   tile.entry_point = reader.getEntryPoint();
   tile.command_address = reader.getCommandAddress();
   tile.diagnostic_address = reader.getDiagnosticAddress();
-  auto segments = read_list<app::Segment>(reader.getSegments(), read_segment);
+  auto segments = read_list<app::Segment>(reader.getSegments(), budget, read_segment);
   if (!segments) return tl::unexpected(std::move(segments.error()));
   tile.segments = std::move(*segments);
   return tile;
 }
 
-Result<RegionSlice> read_region_slice(app::RegionSlice::Reader reader) {
+Result<RegionSlice> read_region_slice(app::RegionSlice::Reader reader, DecodeBudget&) {
   return RegionSlice{reader.getTile(), reader.getTileAddress(), reader.getFileOffset(),
                      reader.getSize()};
 }
 
-Result<Binding> read_binding(app::Binding::Reader reader) {
+Result<Binding> read_binding(app::Binding::Reader reader, DecodeBudget& budget) {
   Binding binding;
-  auto name = read_text(reader.getName());
+  auto name = read_text(reader.getName(), budget);
   if (!name) return tl::unexpected(std::move(name.error()));
   binding.name = std::move(*name);
-  auto dtype = read_text(reader.getDtype());
+  auto dtype = read_text(reader.getDtype(), budget);
   if (!dtype) return tl::unexpected(std::move(dtype.error()));
   binding.dtype = std::move(*dtype);
-  binding.shape = read_u32_list(reader.getShape());
-  auto slices = read_list<app::RegionSlice>(reader.getSlices(), read_region_slice);
+  binding.shape = read_u32_list(reader.getShape(), budget);
+  auto slices = read_list<app::RegionSlice>(reader.getSlices(), budget, read_region_slice);
   if (!slices) return tl::unexpected(std::move(slices.error()));
   binding.slices = std::move(*slices);
   return binding;
 }
 
-Result<HostPage> read_host_page(app::HostPage::Reader reader) {
+Result<HostPage> read_host_page(app::HostPage::Reader reader, DecodeBudget&) {
   return HostPage{reader.getIndex(), reader.getSize()};
 }
 
-Result<HostCall> read_host_call(app::HostCall::Reader reader) {
+Result<HostCall> read_host_call(app::HostCall::Reader reader, DecodeBudget& budget) {
   HostCall call;
-  auto name = read_text(reader.getName());
+  auto name = read_text(reader.getName(), budget);
   if (!name) return tl::unexpected(std::move(name.error()));
   call.name = std::move(*name);
   call.command = reader.getCommand();
   call.phases = reader.getPhases();
   call.invocations = reader.getInvocations();
-  call.inputs = read_host_slices(reader.getInputs());
-  call.outputs = read_host_slices(reader.getOutputs());
-  call.input_batch_ends = read_u32_list(reader.getInputBatchEnds());
-  call.output_batch_ends = read_u32_list(reader.getOutputBatchEnds());
+  call.inputs = read_host_slices(reader.getInputs(), budget);
+  call.outputs = read_host_slices(reader.getOutputs(), budget);
+  call.input_batch_ends = read_u32_list(reader.getInputBatchEnds(), budget);
+  call.output_batch_ends = read_u32_list(reader.getOutputBatchEnds(), budget);
   return call;
 }
 
-Result<EntryPoint> read_entry_point(app::EntryPoint::Reader reader) {
-  auto name = read_text(reader.getName());
+Result<EntryPoint> read_entry_point(app::EntryPoint::Reader reader, DecodeBudget& budget) {
+  auto name = read_text(reader.getName(), budget);
   if (!name) return tl::unexpected(std::move(name.error()));
   return EntryPoint{std::move(*name), reader.getCommand(), reader.getExternalSyncs()};
 }
 
-Result<DeviceConfigWrite> read_config_write(app::DeviceConfigWrite::Reader reader) {
+Result<DeviceConfigWrite> read_config_write(app::DeviceConfigWrite::Reader reader, DecodeBudget&) {
   return DeviceConfigWrite{reader.getOffset(), reader.getValue()};
 }
 
-Result<TileProfilePlan> read_profile_plan(app::TileProfilePlan::Reader reader) {
+Result<TileProfilePlan> read_profile_plan(app::TileProfilePlan::Reader reader,
+                                          DecodeBudget& budget) {
   TileProfilePlan plan;
   plan.physical_tile = reader.getPhysicalTile();
-  auto steps = read_list<common::Step>(reader.getSteps(), read_profile_step);
+  auto steps = read_list<common::Step>(reader.getSteps(), budget, read_profile_step);
   if (!steps) return tl::unexpected(std::move(steps.error()));
   plan.steps = std::move(*steps);
   return plan;
 }
 
-Result<DebugSymbol> read_debug_symbol(app::DebugSymbol::Reader reader) {
-  auto name = read_text(reader.getName());
+Result<DebugSymbol> read_debug_symbol(app::DebugSymbol::Reader reader, DecodeBudget& budget) {
+  auto name = read_text(reader.getName(), budget);
   if (!name) return tl::unexpected(std::move(name.error()));
   return DebugSymbol{std::move(*name), reader.getAddress()};
 }
 
-Result<DebugRegion> read_debug_region(app::DebugRegion::Reader reader) {
+Result<DebugRegion> read_debug_region(app::DebugRegion::Reader reader, DecodeBudget& budget) {
   DebugRegion region;
   region.physical_tile = reader.getPhysicalTile();
   region.address = reader.getAddress();
   region.size = reader.getSize();
-  auto name = read_text(reader.getName());
+  auto name = read_text(reader.getName(), budget);
   if (!name) return tl::unexpected(std::move(name.error()));
   region.name = std::move(*name);
   return region;
@@ -129,47 +132,52 @@ std::optional<PackageError> take(std::vector<T>& field, Result<std::vector<T>> c
   return std::nullopt;
 }
 
-Result<Application> decode_application(capnp::MessageReader& message) {
+Result<Application> decode_application(capnp::MessageReader& message, DecodeBudget& budget) {
   const auto root = message.getRoot<app::Application>();
-  if (auto header = check_header(root); !header) return tl::unexpected(std::move(header.error()));
+  if (auto header = check_header(root, budget); !header)
+    return tl::unexpected(std::move(header.error()));
 
   Application application;
-  auto compiler = read_text(root.getCompilerVersion());
+  auto compiler = read_text(root.getCompilerVersion(), budget);
   if (!compiler) return tl::unexpected(std::move(compiler.error()));
   application.compiler_version = std::move(*compiler);
 
   std::optional<PackageError> fault;
-  if ((fault = take(application.tiles, read_tiles(root.getTiles())))) return tl::unexpected(*fault);
-  if ((fault = take(application.inputs, read_bindings(root.getInputs())))) {
+  if ((fault = take(application.tiles, read_tiles(root.getTiles(), budget))))
+    return tl::unexpected(*fault);
+  if ((fault = take(application.inputs, read_bindings(root.getInputs(), budget)))) {
     return tl::unexpected(*fault);
   }
-  if ((fault = take(application.outputs, read_bindings(root.getOutputs())))) {
+  if ((fault = take(application.outputs, read_bindings(root.getOutputs(), budget)))) {
     return tl::unexpected(*fault);
   }
-  if ((fault = take(application.weights, read_bindings(root.getWeights())))) {
+  if ((fault = take(application.weights, read_bindings(root.getWeights(), budget)))) {
     return tl::unexpected(*fault);
   }
-  auto exchange = read_host_exchange(root.getHostExchange());
+  auto exchange = read_host_exchange(root.getHostExchange(), budget);
   if (!exchange) return tl::unexpected(std::move(exchange.error()));
   application.host_exchange = std::move(*exchange);
   if ((fault = take(application.entry_points,
-                    read_list<app::EntryPoint>(root.getEntryPoints(), read_entry_point)))) {
+                    read_list<app::EntryPoint>(root.getEntryPoints(), budget, read_entry_point)))) {
     return tl::unexpected(*fault);
   }
   if ((fault = take(application.device_config_writes,
-                    read_list<app::DeviceConfigWrite>(root.getDeviceConfigWrites(),
+                    read_list<app::DeviceConfigWrite>(root.getDeviceConfigWrites(), budget,
                                                       read_config_write)))) {
     return tl::unexpected(*fault);
   }
-  if ((fault = take(application.profile_tiles, read_profile_tiles(root.getProfileTiles())))) {
+  if ((fault =
+           take(application.profile_tiles, read_profile_tiles(root.getProfileTiles(), budget)))) {
     return tl::unexpected(*fault);
   }
-  if ((fault = take(application.debug_symbols,
-                    read_list<app::DebugSymbol>(root.getDebugSymbols(), read_debug_symbol)))) {
+  if ((fault =
+           take(application.debug_symbols,
+                read_list<app::DebugSymbol>(root.getDebugSymbols(), budget, read_debug_symbol)))) {
     return tl::unexpected(*fault);
   }
-  if ((fault = take(application.debug_regions,
-                    read_list<app::DebugRegion>(root.getDebugRegions(), read_debug_region)))) {
+  if ((fault =
+           take(application.debug_regions,
+                read_list<app::DebugRegion>(root.getDebugRegions(), budget, read_debug_region)))) {
     return tl::unexpected(*fault);
   }
   return application;
@@ -190,15 +198,16 @@ Result<Application> finish(const Result<FramedMessage>& frame) {
 
 }  // namespace
 
-Result<std::vector<TileImage>> read_tiles(ListReader<app::TileImage> list) {
-  return read_list<app::TileImage>(list, read_tile);
+Result<std::vector<TileImage>> read_tiles(ListReader<app::TileImage> list, DecodeBudget& budget) {
+  return read_list<app::TileImage>(list, budget, read_tile);
 }
 
-Result<std::vector<Binding>> read_bindings(ListReader<app::Binding> list) {
-  return read_list<app::Binding>(list, read_binding);
+Result<std::vector<Binding>> read_bindings(ListReader<app::Binding> list, DecodeBudget& budget) {
+  return read_list<app::Binding>(list, budget, read_binding);
 }
 
-std::vector<HostSlice> read_host_slices(ListReader<app::HostSlice> list) {
+std::vector<HostSlice> read_host_slices(ListReader<app::HostSlice> list, DecodeBudget& budget) {
+  budget.charge(list.size(), sizeof(HostSlice));
   std::vector<HostSlice> slices;
   slices.reserve(list.size());
   for (auto slice : list) {
@@ -208,23 +217,24 @@ std::vector<HostSlice> read_host_slices(ListReader<app::HostSlice> list) {
   return slices;
 }
 
-Result<HostExchange> read_host_exchange(app::HostExchange::Reader reader) {
+Result<HostExchange> read_host_exchange(app::HostExchange::Reader reader, DecodeBudget& budget) {
   HostExchange exchange;
   exchange.startup_mark = reader.getStartupMark();
   exchange.command_page = reader.getCommandPage();
   exchange.command_offset = reader.getCommandOffset();
-  auto pages = read_list<app::HostPage>(reader.getPages(), read_host_page);
+  auto pages = read_list<app::HostPage>(reader.getPages(), budget, read_host_page);
   if (!pages) return tl::unexpected(std::move(pages.error()));
   exchange.pages = std::move(*pages);
-  exchange.attach_order = read_u32_list(reader.getAttachOrder());
-  auto calls = read_list<app::HostCall>(reader.getCalls(), read_host_call);
+  exchange.attach_order = read_u32_list(reader.getAttachOrder(), budget);
+  auto calls = read_list<app::HostCall>(reader.getCalls(), budget, read_host_call);
   if (!calls) return tl::unexpected(std::move(calls.error()));
   exchange.calls = std::move(*calls);
   return exchange;
 }
 
-Result<std::vector<TileProfilePlan>> read_profile_tiles(ListReader<app::TileProfilePlan> list) {
-  return read_list<app::TileProfilePlan>(list, read_profile_plan);
+Result<std::vector<TileProfilePlan>> read_profile_tiles(ListReader<app::TileProfilePlan> list,
+                                                        DecodeBudget& budget) {
+  return read_list<app::TileProfilePlan>(list, budget, read_profile_plan);
 }
 
 Result<Application> Application::read(std::span<const std::uint8_t> source) {

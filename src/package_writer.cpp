@@ -29,7 +29,8 @@ void write_application(app::Application::Builder root, const Application& applic
     entry_points[i].setCommand(entry.command);
     entry_points[i].setExternalSyncs(entry.external_syncs);
   }
-  auto config_writes = root.initDeviceConfigWrites(list_size(application.device_config_writes.size()));
+  auto config_writes =
+      root.initDeviceConfigWrites(list_size(application.device_config_writes.size()));
   for (capnp::uint i = 0; i < config_writes.size(); ++i) {
     config_writes[i].setOffset(application.device_config_writes[i].offset);
     config_writes[i].setValue(application.device_config_writes[i].value);

@@ -31,26 +31,26 @@ void write_report(prof::Profile::Builder root, const ProfileReport& report) {
   }
 }
 
-Result<CycleSample> read_sample(prof::CycleSample::Reader reader) {
-  auto step = read_profile_step(reader.getStep());
+Result<CycleSample> read_sample(prof::CycleSample::Reader reader, DecodeBudget& budget) {
+  auto step = read_profile_step(reader.getStep(), budget);
   if (!step) return tl::unexpected(std::move(step.error()));
   return CycleSample{std::move(*step), reader.getStartCycle(), reader.getEndCycle()};
 }
 
-Result<TileProfile> read_tile(prof::TileProfile::Reader reader) {
-  auto samples = read_list<prof::CycleSample>(reader.getSamples(), read_sample);
+Result<TileProfile> read_tile(prof::TileProfile::Reader reader, DecodeBudget& budget) {
+  auto samples = read_list<prof::CycleSample>(reader.getSamples(), budget, read_sample);
   if (!samples) return tl::unexpected(std::move(samples.error()));
   return TileProfile{reader.getPhysicalTile(), std::move(*samples)};
 }
 
-Result<ProfileReport> decode_report(capnp::MessageReader& message) {
+Result<ProfileReport> decode_report(capnp::MessageReader& message, DecodeBudget& budget) {
   const auto root = message.getRoot<prof::Profile>();
   const std::uint32_t version = root.getSchemaVersion();
   if (version == 0 || version > PROFILE_SCHEMA_VERSION) {
     return tl::unexpected(
         PackageError::invalid(fmt::format("unsupported profile schema version {}", version)));
   }
-  auto tiles = read_list<prof::TileProfile>(root.getTiles(), read_tile);
+  auto tiles = read_list<prof::TileProfile>(root.getTiles(), budget, read_tile);
   if (!tiles) return tl::unexpected(std::move(tiles.error()));
   return ProfileReport{root.getClockHz(), std::move(*tiles)};
 }

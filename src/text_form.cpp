@@ -109,7 +109,9 @@ std::ostream& operator<<(std::ostream& out, const CycleSample& v) {
 }
 
 std::ostream& operator<<(std::ostream& out, const TileProfile& v) {
-  RecordForm(out, "TileProfile").field("physical_tile", v.physical_tile).field("samples", v.samples);
+  RecordForm(out, "TileProfile")
+      .field("physical_tile", v.physical_tile)
+      .field("samples", v.samples);
   return out;
 }
 
@@ -221,7 +223,9 @@ std::ostream& operator<<(std::ostream& out, const DebugRegion& v) {
 }
 
 std::ostream& operator<<(std::ostream& out, const TileProfilePlan& v) {
-  RecordForm(out, "TileProfilePlan").field("physical_tile", v.physical_tile).field("steps", v.steps);
+  RecordForm(out, "TileProfilePlan")
+      .field("physical_tile", v.physical_tile)
+      .field("steps", v.steps);
   return out;
 }
 

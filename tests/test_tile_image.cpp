@@ -1,3 +1,4 @@
+#include <fmt/format.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -24,14 +25,12 @@ Bytes image_of(std::size_t size, const std::vector<std::pair<std::size_t, Bytes>
 
 // An event as one line, fields in order; texts quoted so that their type shows.
 std::string describe(const LogEvent& event) {
-  std::string line = std::string(to_string(event.level)) + " " + std::string(event.target) + " " +
-                     std::string(event.message);
+  std::string line = fmt::format("{} {} {}", to_string(event.level), event.target, event.message);
   for (const LogField& field : event.fields) {
-    line += " " + std::string(field.name) + "=";
     if (const auto* number = std::get_if<std::uint64_t>(&field.value)) {
-      line += std::to_string(*number);
+      line += fmt::format(" {}={}", field.name, *number);
     } else {
-      line += "\"" + std::string(std::get<std::string_view>(field.value)) + "\"";
+      line += fmt::format(" {}=\"{}\"", field.name, std::get<std::string_view>(field.value));
     }
   }
   return line;

@@ -1,0 +1,20 @@
+# Fails when a public header includes a Cap'n Proto or KJ header, or a generated schema header:
+# users of the library must not need Cap'n Proto to compile against it.
+# Usage: cmake -DDIRS="dir1;dir2" -P check_public_includes.cmake
+set(forbidden "^[ \t]*#[ \t]*include[ \t]*[<\"]((capnp|kj)/|[^>\"]*\\.capnp\\.h)")
+set(offenders "")
+foreach(dir IN LISTS DIRS)
+  file(GLOB_RECURSE headers "${dir}/*.hpp" "${dir}/*.hpp.in" "${dir}/*.h")
+  foreach(header IN LISTS headers)
+    file(STRINGS "${header}" lines)
+    foreach(line IN LISTS lines)
+      if(line MATCHES "${forbidden}")
+        list(APPEND offenders "${header}: ${line}")
+      endif()
+    endforeach()
+  endforeach()
+endforeach()
+if(offenders)
+  list(JOIN offenders "\n  " report)
+  message(FATAL_ERROR "public headers include Cap'n Proto headers:\n  ${report}")
+endif()
