@@ -53,6 +53,8 @@ Result<ProfileStep> read_profile_step(common::Step::Reader reader, DecodeBudget&
 Result<void> read_profile_step_into(common::Step::Reader reader, DecodeBudget& budget,
                                     ProfileStep& step);
 
+// Fills the root of a package, which the caller has created (and cleared).
+void write_application(app::Application::Builder root, const Application& application);
 void write_tiles(ListBuilder<app::TileImage> list, const std::vector<TileImage>& tiles);
 void write_bindings(ListBuilder<app::Binding> list, const std::vector<Binding>& bindings);
 void write_host_exchange(app::HostExchange::Builder builder, const HostExchange& exchange);

@@ -1,6 +1,7 @@
 // Conversions shared by the package and the profile report: texts, number lists and the step.
 
 #include "capnp_convert.hpp"
+#include "uncleared_write.hpp"
 #include "utf8.hpp"
 
 namespace dova::package {
@@ -10,6 +11,17 @@ capnp::uint list_size(std::size_t size) {
   if (size > max_elements) {
     KJ_FAIL_REQUIRE("a list has more elements than a message list can hold", size);
   }
+  return static_cast<capnp::uint>(size);
+}
+
+capnp::uint text_size(std::size_t size) {
+  if (size > capnp::MAX_TEXT_SIZE) KJ_FAIL_REQUIRE("text blob too big", size);
+  return static_cast<capnp::uint>(size);
+}
+
+capnp::uint data_size(std::size_t size) {
+  constexpr std::size_t max_bytes = (std::size_t{1} << capnp::BLOB_SIZE_BITS) - 1;
+  if (size > max_bytes) KJ_FAIL_REQUIRE("byte blob too big", size);
   return static_cast<capnp::uint>(size);
 }
 
@@ -39,25 +51,29 @@ std::vector<std::uint32_t> read_u32_list(ListReader<std::uint32_t> list, DecodeB
   return values;
 }
 
+// The list comes cleared from the caller (uncleared_write.hpp).
 void write_u32_list(ListBuilder<std::uint32_t> list, const std::vector<std::uint32_t>& values) {
   for (capnp::uint i = 0; i < values.size(); ++i) list.set(i, values[i]);
 }
 
+// The step struct comes cleared from the caller; what it allocates is cleared here.
 void write_profile_step(common::Step::Builder builder, const ProfileStep& step) {
   builder.setLocalIndex(step.local_index);
   builder.setPhase(step.phase);
   builder.setEpoch(step.epoch);
-  builder.setOperation(as_text(step.operation));
+  put_text(builder.initOperation(text_size(step.operation.size())), step.operation);
   // The stored value always equals the in-memory enumerant's value.
   builder.setKind(static_cast<common::StepKind>(step.kind));
-  builder.setKernel(as_text(step.kernel));
+  put_text(builder.initKernel(text_size(step.kernel.size())), step.kernel);
   builder.setExchangeEventCycles(step.exchange_event_cycles);
-  auto metadata = builder.initMetadata(list_size(step.metadata.size()));
+  auto metadata = cleared(builder.initMetadata(list_size(step.metadata.size())));
   for (capnp::uint i = 0; i < step.metadata.size(); ++i) {
-    metadata[i].setName(as_text(step.metadata[i].name));
-    metadata[i].setValue(as_text(step.metadata[i].value));
+    const ProfileMetadata& item = step.metadata[i];
+    put_text(metadata[i].initName(text_size(item.name.size())), item.name);
+    put_text(metadata[i].initValue(text_size(item.value.size())), item.value);
   }
-  auto activities = builder.initExchangeActivities(list_size(step.exchange_activities.size()));
+  auto activities =
+      cleared(builder.initExchangeActivities(list_size(step.exchange_activities.size())));
   for (capnp::uint i = 0; i < step.exchange_activities.size(); ++i) {
     const ProfileExchangeActivity& activity = step.exchange_activities[i];
     activities[i].setKind(static_cast<common::ExchangeActivityKind>(activity.kind));
