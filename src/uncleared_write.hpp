@@ -16,6 +16,8 @@
 #include <string_view>
 #include <type_traits>
 
+#include "bulk_copy.hpp"
+
 namespace dova::package {
 
 // Words taken by one element of a struct list, or by one struct.
@@ -71,7 +73,7 @@ inline void put_text(capnp::Text::Builder target, std::string_view text) {
 
 // Fills byte data allocated with `bytes.size()` bytes: the bytes and padding.
 inline void put_data(capnp::Data::Builder target, std::span<const std::uint8_t> bytes) {
-  std::memcpy(target.begin(), bytes.data(), bytes.size());
+  bulk_copy(target.begin(), bytes.data(), bytes.size());
   std::memset(target.begin() + bytes.size(), 0, round_up_to_word(bytes.size()) - bytes.size());
 }
 
