@@ -47,10 +47,11 @@ void measure(benchmark::State& state, int warm_ups, const std::string& setup_err
 }
 
 // Like measure, for an operation that leaves what it produces in `Kept`. Releasing that is the
-// business of whoever holds it afterwards, so it happens outside the timing.
+// business of whoever holds it afterwards, so it happens outside the timing, and so does a sweep
+// of the caches before each iteration.
 template <class Kept, class Operation>
-void measure_kept(benchmark::State& state, int warm_ups, const std::string& setup_error,
-                  std::uint64_t bytes, Operation&& operation) {
+void measure_kept(benchmark::State& state, int warm_ups, const CacheSweep& sweep,
+                  const std::string& setup_error, std::uint64_t bytes, Operation&& operation) {
   if (!setup_error.empty()) {
     state.SkipWithError(setup_error.c_str());
     return;
@@ -59,6 +60,7 @@ void measure_kept(benchmark::State& state, int warm_ups, const std::string& setu
     Kept kept{};
     operation(kept);
   }
+  sweep.run();
   for (auto _ : state) {
     Kept kept{};
     const Failure failed = operation(kept);
@@ -70,6 +72,7 @@ void measure_kept(benchmark::State& state, int warm_ups, const std::string& setu
     }
     state.PauseTiming();
     kept = Kept{};
+    sweep.run();
     state.ResumeTiming();
   }
   state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * bytes));
@@ -102,6 +105,7 @@ void add(const std::string& name, bool smoke, Body body) {
         body(state, std::exchange(warm_ups, 0));
       });
   benchmark->Unit(benchmark::kMillisecond);
+  benchmark->ComputeStatistics("min", fastest);
   if (smoke) benchmark->Iterations(2);
 }
 
@@ -110,18 +114,18 @@ void add_write_read(Fixtures& fixtures, bool smoke, const std::string& prefix,
                     std::uint32_t fraction) {
   add(prefix + "memcpy", smoke, [&fixtures, fraction](benchmark::State& state, int warm_ups) {
     const SegmentFixture& f = fixtures.segment_heavy(fraction);
-    measure_kept<Buffer>(state, warm_ups, f.error, f.bytes.size(), [&](Buffer& copy) {
-      return copy_fresh(copy, f.bytes.data(), f.bytes.size());
-    });
+    measure_kept<Buffer>(
+        state, warm_ups, fixtures.sweep(), f.error, f.bytes.size(),
+        [&](Buffer& copy) { return copy_fresh(copy, f.bytes.data(), f.bytes.size()); });
   });
   add(prefix + "write", smoke, [&fixtures, fraction](benchmark::State& state, int warm_ups) {
     const SegmentFixture& f = fixtures.segment_heavy(fraction);
-    measure_kept<Bytes>(state, warm_ups, f.error, f.bytes.size(),
+    measure_kept<Bytes>(state, warm_ups, fixtures.sweep(), f.error, f.bytes.size(),
                         [&](Bytes& sink) { return failure(f.app.write(sink)); });
   });
   add(prefix + "read_span", smoke, [&fixtures, fraction](benchmark::State& state, int warm_ups) {
     const SegmentFixture& f = fixtures.segment_heavy(fraction);
-    measure_kept<ReadResult>(state, warm_ups, f.error, f.bytes.size(),
+    measure_kept<ReadResult>(state, warm_ups, fixtures.sweep(), f.error, f.bytes.size(),
                              [&](ReadResult& application) {
                                application = dp::Application::read(f.bytes);
                                return failure(application);
@@ -133,7 +137,7 @@ void register_segment_cases(Fixtures& fixtures, bool smoke) {
   add_write_read(fixtures, smoke, "segment/", 1);
   add("segment/read_istream", smoke, [&](benchmark::State& state, int warm_ups) {
     const SegmentFixture& f = fixtures.segment_heavy(1);
-    measure_kept<ReadResult>(state, warm_ups, f.error, f.bytes.size(),
+    measure_kept<ReadResult>(state, warm_ups, fixtures.sweep(), f.error, f.bytes.size(),
                              [&](ReadResult& application) {
                                SpanStreamBuf buffer(f.bytes);
                                std::istream stream(&buffer);
@@ -186,23 +190,24 @@ void register_scaling_cases(Fixtures& fixtures, bool smoke) {
 void register_structure_cases(Fixtures& fixtures, bool smoke) {
   add("structure/raw_traversal", smoke, [&](benchmark::State& state, int warm_ups) {
     const StructureFixture& f = fixtures.structure_heavy();
-    measure(state, warm_ups, f.error, f.bytes.size(), [&]() -> Failure {
-      try {
-        benchmark::DoNotOptimize(traverse_raw(f.bytes));
-      } catch (const std::exception& exception) {
-        return exception.what();
-      }
-      return std::nullopt;
-    });
+    measure_kept<std::uint64_t>(state, warm_ups, fixtures.sweep(), f.error, f.bytes.size(),
+                                [&](std::uint64_t& checksum) -> Failure {
+                                  try {
+                                    checksum = traverse_raw(f.bytes);
+                                  } catch (const std::exception& exception) {
+                                    return exception.what();
+                                  }
+                                  return std::nullopt;
+                                });
   });
   add("structure/write", smoke, [&](benchmark::State& state, int warm_ups) {
     const StructureFixture& f = fixtures.structure_heavy();
-    measure_kept<Bytes>(state, warm_ups, f.error, f.bytes.size(),
+    measure_kept<Bytes>(state, warm_ups, fixtures.sweep(), f.error, f.bytes.size(),
                         [&](Bytes& sink) { return failure(f.app.write(sink)); });
   });
   add("structure/read_span", smoke, [&](benchmark::State& state, int warm_ups) {
     const StructureFixture& f = fixtures.structure_heavy();
-    measure_kept<ReadResult>(state, warm_ups, f.error, f.bytes.size(),
+    measure_kept<ReadResult>(state, warm_ups, fixtures.sweep(), f.error, f.bytes.size(),
                              [&](ReadResult& application) {
                                application = dp::Application::read(f.bytes);
                                return failure(application);
@@ -222,22 +227,31 @@ void register_profile_cases(Fixtures& fixtures, bool smoke) {
   // Every plan's steps copied deeply and kept, as the report keeps its samples.
   add("profile/step_copy", smoke, [&](benchmark::State& state, int warm_ups) {
     const StructureFixture& f = fixtures.structure_heavy();
-    measure_kept<StepCopies>(state, warm_ups, f.error, f.step_bytes, [&](StepCopies& copies) {
-      copies.reserve(f.app.profile_tiles.size());
-      for (const dp::TileProfilePlan& plan : f.app.profile_tiles) copies.emplace_back(plan.steps);
-      return Failure{};
-    });
+    measure_kept<StepCopies>(state, warm_ups, fixtures.sweep(), f.error, f.step_bytes,
+                             [&](StepCopies& copies) {
+                               copies.reserve(f.app.profile_tiles.size());
+                               for (const dp::TileProfilePlan& plan : f.app.profile_tiles)
+                                 copies.emplace_back(plan.steps);
+                               return Failure{};
+                             });
   });
   add("profile/report", smoke, [&](benchmark::State& state, int warm_ups) {
     const StructureFixture& f = fixtures.structure_heavy();
-    measure_kept<ReportResult>(state, warm_ups, f.error, f.step_bytes, [&](ReportResult& report) {
-      report = f.app.profile_report(f.output, CLOCK_HZ);
-      return failure(report);
-    });
+    measure_kept<ReportResult>(state, warm_ups, fixtures.sweep(), f.error, f.step_bytes,
+                               [&](ReportResult& report) {
+                                 report = f.app.profile_report(f.output, CLOCK_HZ);
+                                 return failure(report);
+                               });
   });
 }
 
 }  // namespace
+
+void CacheSweep::run() const {
+  std::uint64_t sum = 0;
+  for (std::size_t i = 0; i < buffer_.size(); i += 64) sum += buffer_[i];
+  benchmark::DoNotOptimize(sum);
+}
 
 const SegmentFixture& Fixtures::segment_heavy(std::uint32_t fraction) {
   auto& slot = segment_[fraction];

@@ -14,6 +14,7 @@
 #include <cstring>
 #include <iostream>
 #include <string_view>
+#include <vector>
 
 #include "cases.hpp"
 #include "peak_memory.hpp"
@@ -66,8 +67,18 @@ bool take_own_options(int& argc, char** argv, Options& options) {
 int main(int argc, char** argv) {
   Options options;
   if (!take_own_options(argc, argv, options)) return 2;
-  benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 2;
+  // Other work on the machine slows some stretches of a run more than others. Five repetitions,
+  // run in a shuffled order, spread that over all cases; each case counts by its fastest
+  // repetition. Given before the caller's arguments, which may override them.
+  std::vector<char*> arguments(argv, argv + argc);
+  char repetitions[] = "--benchmark_repetitions=5";
+  char interleave[] = "--benchmark_enable_random_interleaving=true";
+  char aggregates[] = "--benchmark_display_aggregates_only=true";
+  if (!options.smoke)
+    arguments.insert(arguments.begin() + 1, {repetitions, interleave, aggregates});
+  int count = static_cast<int>(arguments.size());
+  benchmark::Initialize(&count, arguments.data());
+  if (benchmark::ReportUnrecognizedArguments(count, arguments.data())) return 2;
 
   // Before any fixture exists, so the measuring child starts from a small heap.
   const dova::bench::MemoryCheck memory = dova::bench::measure_span_read_memory(options.divisor);

@@ -13,17 +13,15 @@ double per_iteration_ns(const benchmark::BenchmarkReporter::Run& run) {
   return run.GetAdjustedCPUTime() * NS_PER_UNIT[static_cast<int>(run.time_unit)];
 }
 
-double median(std::vector<double> values) {
-  std::sort(values.begin(), values.end());
-  const std::size_t mid = values.size() / 2;
-  return values.size() % 2 == 1 ? values[mid] : (values[mid - 1] + values[mid]) / 2;
-}
-
 std::string mib(std::uint64_t bytes) {
   return fmt::format("{:.1f} MiB", static_cast<double>(bytes) / (1024.0 * 1024.0));
 }
 
 }  // namespace
+
+double fastest(const std::vector<double>& times) {
+  return times.empty() ? 0.0 : *std::min_element(times.begin(), times.end());
+}
 
 void CollectingReporter::ReportRuns(const std::vector<Run>& runs) {
   for (const Run& run : runs) {
@@ -32,8 +30,8 @@ void CollectingReporter::ReportRuns(const std::vector<Run>& runs) {
       errors_[name] = run.error_message;
     } else if (run.run_type == Run::RT_Iteration) {
       repetitions_[name].push_back(per_iteration_ns(run));
-    } else if (run.aggregate_name == "median") {
-      medians_[name] = per_iteration_ns(run);
+    } else if (run.aggregate_name == "min") {
+      minimums_[name] = per_iteration_ns(run);
     }
   }
   ConsoleReporter::ReportRuns(runs);
@@ -41,9 +39,9 @@ void CollectingReporter::ReportRuns(const std::vector<Run>& runs) {
 
 std::map<std::string, Timing> CollectingReporter::timings() const {
   std::map<std::string, Timing> result;
-  for (const auto& [name, times] : repetitions_) result[name].cpu_ns = median(times);
-  // When only aggregates were reported, the median aggregate stands for the runs.
-  for (const auto& [name, time] : medians_) result[name].cpu_ns = time;
+  for (const auto& [name, times] : repetitions_) result[name].cpu_ns = fastest(times);
+  // When only aggregates were reported, the "min" aggregate stands for the runs.
+  for (const auto& [name, time] : minimums_) result[name].cpu_ns = time;
   for (const auto& [name, message] : errors_) result[name].error = message;
   return result;
 }
