@@ -9,7 +9,7 @@
 #include "commands.hpp"
 #include "demo_app.hpp"
 #include "files.hpp"
-#include "inspect.hpp"
+#include "package_summary.hpp"
 #include "json_form.hpp"
 #include "package_files.hpp"
 #include "report_views.hpp"

@@ -6,7 +6,7 @@
 
 #include "commands.hpp"
 #include "files.hpp"
-#include "inspect.hpp"
+#include "package_summary.hpp"
 #include "json_form.hpp"
 #include "package_files.hpp"
 #include "reference.hpp"

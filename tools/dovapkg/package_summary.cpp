@@ -1,4 +1,4 @@
-#include "inspect.hpp"
+#include "package_summary.hpp"
 
 #include <fmt/format.h>
 
