@@ -39,6 +39,8 @@ inline capnp::Text::Reader as_text(const std::string& text) {
 
 // A message text, checked as UTF-8 and copied.
 Result<std::string> read_text(capnp::Text::Reader text, DecodeBudget& budget);
+// The same, copied into `out`: a record's field is filled where it stays.
+Result<void> read_text_into(capnp::Text::Reader text, DecodeBudget& budget, std::string& out);
 
 // A list of numbers, copied.
 std::vector<std::uint32_t> read_u32_list(ListReader<std::uint32_t> list, DecodeBudget& budget);
@@ -47,7 +49,12 @@ void write_u32_list(ListBuilder<std::uint32_t> list, const std::vector<std::uint
 // Shared by the package and the profile report: a step has one encoding in both files.
 void write_profile_step(common::Step::Builder builder, const ProfileStep& step);
 Result<ProfileStep> read_profile_step(common::Step::Reader reader, DecodeBudget& budget);
+// The same, filling a default-constructed step in place.
+Result<void> read_profile_step_into(common::Step::Reader reader, DecodeBudget& budget,
+                                    ProfileStep& step);
 
+// Fills the root of a package, which the caller has created (and cleared).
+void write_application(app::Application::Builder root, const Application& application);
 void write_tiles(ListBuilder<app::TileImage> list, const std::vector<TileImage>& tiles);
 void write_bindings(ListBuilder<app::Binding> list, const std::vector<Binding>& bindings);
 void write_host_exchange(app::HostExchange::Builder builder, const HostExchange& exchange);
@@ -77,6 +84,21 @@ auto read_list(ListReader<Element> list, DecodeBudget& budget, Convert&& convert
     records.push_back(std::move(*record));
   }
   return records;
+}
+
+// Like read_list, with `convert(element, budget, record)` filling a default-constructed record
+// where it stays in `records`: no temporary record and no move.
+template <class List, class Record, class Convert>
+Result<void> read_list_into(List list, DecodeBudget& budget, std::vector<Record>& records,
+                            Convert&& convert) {
+  budget.charge(list.size(), sizeof(Record));
+  records.reserve(list.size());
+  for (auto element : list) {
+    if (auto converted = convert(element, budget, records.emplace_back()); !converted) {
+      return converted;
+    }
+  }
+  return {};
 }
 
 }  // namespace dova::package

@@ -25,58 +25,44 @@ Result<void> check_header(app::Application::Reader root, DecodeBudget& budget) {
   return {};
 }
 
-Result<Segment> read_segment(app::Segment::Reader reader, DecodeBudget& budget) {
-  Segment segment;
+// The conversions of the large lists fill a default-constructed record where it stays.
+
+Result<void> read_segment(app::Segment::Reader reader, DecodeBudget& budget, Segment& segment) {
   segment.address = reader.getAddress();
   segment.memory_size = reader.getMemorySize();
   const capnp::Data::Reader data = reader.getData();
   budget.charge(data.size(), 1);
   segment.data.assign(data.begin(), data.end());
   segment.flags = reader.getFlags();
-  return segment;
+  return {};
 }
 
-Result<TileImage> read_tile(app::TileImage::Reader reader, DecodeBudget& budget) {
-  TileImage tile;
+Result<void> read_tile(app::TileImage::Reader reader, DecodeBudget& budget, TileImage& tile) {
   tile.physical_tile = reader.getPhysicalTile();
   tile.entry_point = reader.getEntryPoint();
   tile.command_address = reader.getCommandAddress();
   tile.diagnostic_address = reader.getDiagnosticAddress();
-  auto segments = read_list<app::Segment>(reader.getSegments(), budget, read_segment);
-  if (!segments) return tl::unexpected(std::move(segments.error()));
-  tile.segments = std::move(*segments);
-  return tile;
+  return read_list_into(reader.getSegments(), budget, tile.segments, read_segment);
 }
 
-Result<RegionSlice> read_region_slice(app::RegionSlice::Reader reader, DecodeBudget&) {
-  return RegionSlice{reader.getTile(), reader.getTileAddress(), reader.getFileOffset(),
-                     reader.getSize()};
+Result<void> read_region_slice(app::RegionSlice::Reader reader, DecodeBudget&, RegionSlice& slice) {
+  slice = {reader.getTile(), reader.getTileAddress(), reader.getFileOffset(), reader.getSize()};
+  return {};
 }
 
-Result<Binding> read_binding(app::Binding::Reader reader, DecodeBudget& budget) {
-  Binding binding;
-  auto name = read_text(reader.getName(), budget);
-  if (!name) return tl::unexpected(std::move(name.error()));
-  binding.name = std::move(*name);
-  auto dtype = read_text(reader.getDtype(), budget);
-  if (!dtype) return tl::unexpected(std::move(dtype.error()));
-  binding.dtype = std::move(*dtype);
+Result<void> read_binding(app::Binding::Reader reader, DecodeBudget& budget, Binding& binding) {
+  if (auto name = read_text_into(reader.getName(), budget, binding.name); !name) return name;
+  if (auto dtype = read_text_into(reader.getDtype(), budget, binding.dtype); !dtype) return dtype;
   binding.shape = read_u32_list(reader.getShape(), budget);
-  auto slices = read_list<app::RegionSlice>(reader.getSlices(), budget, read_region_slice);
-  if (!slices) return tl::unexpected(std::move(slices.error()));
-  binding.slices = std::move(*slices);
-  return binding;
+  return read_list_into(reader.getSlices(), budget, binding.slices, read_region_slice);
 }
 
 Result<HostPage> read_host_page(app::HostPage::Reader reader, DecodeBudget&) {
   return HostPage{reader.getIndex(), reader.getSize()};
 }
 
-Result<HostCall> read_host_call(app::HostCall::Reader reader, DecodeBudget& budget) {
-  HostCall call;
-  auto name = read_text(reader.getName(), budget);
-  if (!name) return tl::unexpected(std::move(name.error()));
-  call.name = std::move(*name);
+Result<void> read_host_call(app::HostCall::Reader reader, DecodeBudget& budget, HostCall& call) {
+  if (auto name = read_text_into(reader.getName(), budget, call.name); !name) return name;
   call.command = reader.getCommand();
   call.phases = reader.getPhases();
   call.invocations = reader.getInvocations();
@@ -84,7 +70,7 @@ Result<HostCall> read_host_call(app::HostCall::Reader reader, DecodeBudget& budg
   call.outputs = read_host_slices(reader.getOutputs(), budget);
   call.input_batch_ends = read_u32_list(reader.getInputBatchEnds(), budget);
   call.output_batch_ends = read_u32_list(reader.getOutputBatchEnds(), budget);
-  return call;
+  return {};
 }
 
 Result<EntryPoint> read_entry_point(app::EntryPoint::Reader reader, DecodeBudget& budget) {
@@ -97,14 +83,10 @@ Result<DeviceConfigWrite> read_config_write(app::DeviceConfigWrite::Reader reade
   return DeviceConfigWrite{reader.getOffset(), reader.getValue()};
 }
 
-Result<TileProfilePlan> read_profile_plan(app::TileProfilePlan::Reader reader,
-                                          DecodeBudget& budget) {
-  TileProfilePlan plan;
+Result<void> read_profile_plan(app::TileProfilePlan::Reader reader, DecodeBudget& budget,
+                               TileProfilePlan& plan) {
   plan.physical_tile = reader.getPhysicalTile();
-  auto steps = read_list<common::Step>(reader.getSteps(), budget, read_profile_step);
-  if (!steps) return tl::unexpected(std::move(steps.error()));
-  plan.steps = std::move(*steps);
-  return plan;
+  return read_list_into(reader.getSteps(), budget, plan.steps, read_profile_step_into);
 }
 
 Result<DebugSymbol> read_debug_symbol(app::DebugSymbol::Reader reader, DecodeBudget& budget) {
@@ -198,12 +180,23 @@ Result<Application> finish(const Result<FramedMessage>& frame) {
 
 }  // namespace
 
+// A whole message list converted in place into a new record list.
+template <class List, class Element, class Record>
+Result<std::vector<Record>> read_all(List list, DecodeBudget& budget,
+                                     Result<void> (&convert)(Element, DecodeBudget&, Record&)) {
+  std::vector<Record> records;
+  if (auto read = read_list_into(list, budget, records, convert); !read) {
+    return tl::unexpected(std::move(read.error()));
+  }
+  return records;
+}
+
 Result<std::vector<TileImage>> read_tiles(ListReader<app::TileImage> list, DecodeBudget& budget) {
-  return read_list<app::TileImage>(list, budget, read_tile);
+  return read_all(list, budget, read_tile);
 }
 
 Result<std::vector<Binding>> read_bindings(ListReader<app::Binding> list, DecodeBudget& budget) {
-  return read_list<app::Binding>(list, budget, read_binding);
+  return read_all(list, budget, read_binding);
 }
 
 std::vector<HostSlice> read_host_slices(ListReader<app::HostSlice> list, DecodeBudget& budget) {
@@ -226,15 +219,16 @@ Result<HostExchange> read_host_exchange(app::HostExchange::Reader reader, Decode
   if (!pages) return tl::unexpected(std::move(pages.error()));
   exchange.pages = std::move(*pages);
   exchange.attach_order = read_u32_list(reader.getAttachOrder(), budget);
-  auto calls = read_list<app::HostCall>(reader.getCalls(), budget, read_host_call);
-  if (!calls) return tl::unexpected(std::move(calls.error()));
-  exchange.calls = std::move(*calls);
+  if (auto calls = read_list_into(reader.getCalls(), budget, exchange.calls, read_host_call);
+      !calls) {
+    return tl::unexpected(std::move(calls.error()));
+  }
   return exchange;
 }
 
 Result<std::vector<TileProfilePlan>> read_profile_tiles(ListReader<app::TileProfilePlan> list,
                                                         DecodeBudget& budget) {
-  return read_list<app::TileProfilePlan>(list, budget, read_profile_plan);
+  return read_all(list, budget, read_profile_plan);
 }
 
 Result<Application> Application::read(std::span<const std::uint8_t> source) {

@@ -1,6 +1,7 @@
 // Conversions shared by the package and the profile report: texts, number lists and the step.
 
 #include "capnp_convert.hpp"
+#include "uncleared_write.hpp"
 #include "utf8.hpp"
 
 namespace dova::package {
@@ -13,13 +14,33 @@ capnp::uint list_size(std::size_t size) {
   return static_cast<capnp::uint>(size);
 }
 
-Result<std::string> read_text(capnp::Text::Reader text, DecodeBudget& budget) {
+capnp::uint text_size(std::size_t size) {
+  if (size > capnp::MAX_TEXT_SIZE) KJ_FAIL_REQUIRE("text blob too big", size);
+  return static_cast<capnp::uint>(size);
+}
+
+capnp::uint data_size(std::size_t size) {
+  constexpr std::size_t max_bytes = (std::size_t{1} << capnp::BLOB_SIZE_BITS) - 1;
+  if (size > max_bytes) KJ_FAIL_REQUIRE("byte blob too big", size);
+  return static_cast<capnp::uint>(size);
+}
+
+Result<void> read_text_into(capnp::Text::Reader text, DecodeBudget& budget, std::string& out) {
   budget.charge(text.size(), 1);
   const std::string_view view(text.cStr(), text.size());
   if (auto fault = find_utf8_fault(view)) {
     return tl::unexpected(PackageError::utf8(fault->valid_up_to, fault->error_len));
   }
-  return std::string(view);
+  out.assign(view);
+  return {};
+}
+
+Result<std::string> read_text(capnp::Text::Reader text, DecodeBudget& budget) {
+  std::string out;
+  if (auto read = read_text_into(text, budget, out); !read) {
+    return tl::unexpected(std::move(read.error()));
+  }
+  return out;
 }
 
 std::vector<std::uint32_t> read_u32_list(ListReader<std::uint32_t> list, DecodeBudget& budget) {
@@ -30,25 +51,29 @@ std::vector<std::uint32_t> read_u32_list(ListReader<std::uint32_t> list, DecodeB
   return values;
 }
 
+// The list comes cleared from the caller (uncleared_write.hpp).
 void write_u32_list(ListBuilder<std::uint32_t> list, const std::vector<std::uint32_t>& values) {
   for (capnp::uint i = 0; i < values.size(); ++i) list.set(i, values[i]);
 }
 
+// The step struct comes cleared from the caller; what it allocates is cleared here.
 void write_profile_step(common::Step::Builder builder, const ProfileStep& step) {
   builder.setLocalIndex(step.local_index);
   builder.setPhase(step.phase);
   builder.setEpoch(step.epoch);
-  builder.setOperation(as_text(step.operation));
+  put_text(builder.initOperation(text_size(step.operation.size())), step.operation);
   // The stored value always equals the in-memory enumerant's value.
   builder.setKind(static_cast<common::StepKind>(step.kind));
-  builder.setKernel(as_text(step.kernel));
+  put_text(builder.initKernel(text_size(step.kernel.size())), step.kernel);
   builder.setExchangeEventCycles(step.exchange_event_cycles);
-  auto metadata = builder.initMetadata(list_size(step.metadata.size()));
+  auto metadata = cleared(builder.initMetadata(list_size(step.metadata.size())));
   for (capnp::uint i = 0; i < step.metadata.size(); ++i) {
-    metadata[i].setName(as_text(step.metadata[i].name));
-    metadata[i].setValue(as_text(step.metadata[i].value));
+    const ProfileMetadata& item = step.metadata[i];
+    put_text(metadata[i].initName(text_size(item.name.size())), item.name);
+    put_text(metadata[i].initValue(text_size(item.value.size())), item.value);
   }
-  auto activities = builder.initExchangeActivities(list_size(step.exchange_activities.size()));
+  auto activities =
+      cleared(builder.initExchangeActivities(list_size(step.exchange_activities.size())));
   for (capnp::uint i = 0; i < step.exchange_activities.size(); ++i) {
     const ProfileExchangeActivity& activity = step.exchange_activities[i];
     activities[i].setKind(static_cast<common::ExchangeActivityKind>(activity.kind));
@@ -68,46 +93,54 @@ Result<ProfileStepKind> read_step_kind(common::StepKind kind) {
   return static_cast<ProfileStepKind>(raw);
 }
 
-Result<ProfileMetadata> read_metadata(common::Metadata::Reader reader, DecodeBudget& budget) {
-  auto name = read_text(reader.getName(), budget);
-  if (!name) return tl::unexpected(std::move(name.error()));
-  auto value = read_text(reader.getValue(), budget);
-  if (!value) return tl::unexpected(std::move(value.error()));
-  return ProfileMetadata{std::move(*name), std::move(*value)};
+Result<void> read_metadata(common::Metadata::Reader reader, DecodeBudget& budget,
+                           ProfileMetadata& item) {
+  if (auto name = read_text_into(reader.getName(), budget, item.name); !name) return name;
+  return read_text_into(reader.getValue(), budget, item.value);
 }
 
-Result<ProfileExchangeActivity> read_activity(common::ExchangeActivity::Reader reader,
-                                              DecodeBudget&) {
+Result<void> read_activity(common::ExchangeActivity::Reader reader, DecodeBudget&,
+                           ProfileExchangeActivity& activity) {
   const auto raw = static_cast<std::uint16_t>(reader.getKind());
   if (raw >= ACTIVITY_KIND_COUNT) return tl::unexpected(PackageError::schema_enum(raw));
-  return ProfileExchangeActivity{static_cast<ExchangeActivityKind>(raw), reader.getStartCycle(),
-                                 reader.getEndCycle()};
+  activity = {static_cast<ExchangeActivityKind>(raw), reader.getStartCycle(), reader.getEndCycle()};
+  return {};
 }
 
 }  // namespace
 
-Result<ProfileStep> read_profile_step(common::Step::Reader reader, DecodeBudget& budget) {
-  ProfileStep step;
+Result<void> read_profile_step_into(common::Step::Reader reader, DecodeBudget& budget,
+                                    ProfileStep& step) {
   step.local_index = reader.getLocalIndex();
   step.phase = reader.getPhase();
   step.epoch = reader.getEpoch();
-  auto operation = read_text(reader.getOperation(), budget);
-  if (!operation) return tl::unexpected(std::move(operation.error()));
-  step.operation = std::move(*operation);
+  if (auto operation = read_text_into(reader.getOperation(), budget, step.operation); !operation) {
+    return operation;
+  }
   auto kind = read_step_kind(reader.getKind());
   if (!kind) return tl::unexpected(std::move(kind.error()));
   step.kind = *kind;
-  auto kernel = read_text(reader.getKernel(), budget);
-  if (!kernel) return tl::unexpected(std::move(kernel.error()));
-  step.kernel = std::move(*kernel);
-  auto metadata = read_list<common::Metadata>(reader.getMetadata(), budget, read_metadata);
-  if (!metadata) return tl::unexpected(std::move(metadata.error()));
-  step.metadata = std::move(*metadata);
-  auto activities =
-      read_list<common::ExchangeActivity>(reader.getExchangeActivities(), budget, read_activity);
-  if (!activities) return tl::unexpected(std::move(activities.error()));
-  step.exchange_activities = std::move(*activities);
+  if (auto kernel = read_text_into(reader.getKernel(), budget, step.kernel); !kernel) {
+    return kernel;
+  }
+  if (auto metadata = read_list_into(reader.getMetadata(), budget, step.metadata, read_metadata);
+      !metadata) {
+    return metadata;
+  }
+  if (auto activities = read_list_into(reader.getExchangeActivities(), budget,
+                                       step.exchange_activities, read_activity);
+      !activities) {
+    return activities;
+  }
   step.exchange_event_cycles = reader.getExchangeEventCycles();
+  return {};
+}
+
+Result<ProfileStep> read_profile_step(common::Step::Reader reader, DecodeBudget& budget) {
+  ProfileStep step;
+  if (auto read = read_profile_step_into(reader, budget, step); !read) {
+    return tl::unexpected(std::move(read.error()));
+  }
   return step;
 }
 

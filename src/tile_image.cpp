@@ -24,6 +24,20 @@ bool segment_fits(const Segment& segment) {
          segment.data.size() <= segment.memory_size;
 }
 
+// True when, in list order, every segment's data starts at or after the end of the data before
+// it: then the image can be written front to back, each byte once, instead of being cleared in
+// full and then overwritten. Segments without data write nothing and are passed over.
+bool data_in_address_order(const std::vector<Segment>& segments, std::uint32_t load_base) {
+  std::size_t written_end = 0;
+  for (const Segment& segment : segments) {
+    if (segment.data.empty()) continue;
+    const std::size_t destination = segment.address - load_base;
+    if (destination < written_end) return false;
+    written_end = destination + segment.data.size();
+  }
+  return true;
+}
+
 }  // namespace
 
 Result<std::vector<std::uint8_t>> Application::tile_image(std::uint32_t physical_tile) const {
@@ -51,9 +65,10 @@ Result<std::vector<std::uint8_t>> Application::tile_image(std::uint32_t physical
   const std::size_t image_size = image_end - load_base;
 
   // Without validation the image may span up to 4 GiB; running out of memory is an error value.
+  // The one allocation: every later resize and insert stays within it.
   std::vector<std::uint8_t> image;
   try {
-    image.resize(image_size);
+    image.reserve(image_size);
   } catch (const std::bad_alloc&) {
     return tl::unexpected(PackageError::invalid(
         fmt::format("cannot allocate image of {} bytes for tile {}", image_size, physical_tile)));
@@ -67,7 +82,18 @@ Result<std::vector<std::uint8_t>> Application::tile_image(std::uint32_t physical
                 {"image_bytes", std::uint64_t{image_size}}});
   }
 
+  if (data_in_address_order(segments, load_base)) {
+    // Zeros up to each segment's data, the data, and zeros after the last.
+    for (const Segment& segment : segments) {
+      if (segment.data.empty()) continue;
+      image.resize(segment.address - load_base);
+      image.insert(image.end(), segment.data.begin(), segment.data.end());
+    }
+    image.resize(image_size);
+    return image;
+  }
   // List order: where two segments' data overlap, the later one's bytes remain.
+  image.resize(image_size);
   for (const Segment& segment : segments) {
     std::ranges::copy(segment.data, image.begin() + (segment.address - load_base));
   }
