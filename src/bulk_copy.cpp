@@ -10,6 +10,8 @@
 namespace dova::package {
 
 void bulk_copy(void* destination, const void* source, std::size_t size) noexcept {
+  // Empty data may come with null pointers, which memcpy must not be given even for 0 bytes.
+  if (size == 0) return;
 #if defined(__SSE2__)
   if (size >= STREAMING_COPY_MIN_BYTES) {
     auto* to = static_cast<std::uint8_t*>(destination);
